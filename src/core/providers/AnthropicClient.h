@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/providers/LLMClient.h"
+
+namespace norik::core {
+
+// The Anthropic Messages API: one non-streaming request per review.
+// Any transport failure, cancellation included, is reported as providerUnavailable with the
+// connection text; a 200 body that does not decode is passed on as a DecodingError.
+class AnthropicClient final : public LLMClient {
+public:
+    // "https://api.anthropic.com", or NORIK_ANTHROPIC_BASE_URL when set (same form: no "/v1").
+    [[nodiscard]] static std::string defaultBaseUrl();
+
+    AnthropicClient(std::string apiKey, std::string model, std::string baseUrl = defaultBaseUrl());
+
+    [[nodiscard]] std::expected<std::string, ReviewError> complete(const std::string& system, const std::string& user,
+                                                                   std::stop_token stop = {}) const override;
+
+    // The first page of the account's model ids, in the order received. Never fails: empty instead.
+    [[nodiscard]] static std::vector<std::string> listModels(const std::string& apiKey, std::stop_token stop = {},
+                                                             const std::string& baseUrl = defaultBaseUrl());
+
+    [[nodiscard]] const std::string& apiKey() const { return m_apiKey; }
+    [[nodiscard]] const std::string& model() const { return m_model; }
+
+private:
+    std::string m_apiKey;
+    std::string m_model;
+    std::string m_baseUrl;
+};
+
+} // namespace norik::core

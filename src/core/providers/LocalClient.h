@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/providers/LLMClient.h"
+
+namespace norik::core {
+
+// An Ollama server's chat endpoint, with the reply constrained to the tutor result's JSON schema.
+// Cancellation is reported as Cancelled; a time-out and an unreachable server as providerUnavailable
+// with texts that explain the two typical local failures.
+class LocalClient final : public LLMClient {
+public:
+    LocalClient(std::string endpoint, std::string model);
+
+    [[nodiscard]] std::expected<std::string, ReviewError> complete(const std::string& system, const std::string& user,
+                                                                   std::stop_token stop = {}) const override;
+
+    [[nodiscard]] const std::string& endpoint() const { return m_endpoint; }
+    [[nodiscard]] const std::string& model() const { return m_model; }
+
+private:
+    std::string m_endpoint;
+    std::string m_model;
+};
+
+namespace OllamaService {
+
+// The names of the models installed on the server at `endpoint`, sorted. Never fails: empty instead.
+[[nodiscard]] std::vector<std::string> listModels(const std::string& endpoint, std::stop_token stop = {});
+
+} // namespace OllamaService
+
+} // namespace norik::core
