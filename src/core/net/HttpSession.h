@@ -33,8 +33,9 @@ struct TransportError {
     enum class Kind {
         cancelled,     // the caller's stop token was triggered
         timedOut,      // the request's time-out ran out
-        cannotConnect, // refused, unreachable, name not resolved
-        other,         // TLS failure, broken connection, oversized body, malformed URL, …
+        cannotConnect,    // refused, unreachable, name not resolved
+        responseTooLarge, // the body passed HttpSession::kMaxBodyBytes
+        other,            // TLS failure, broken connection, malformed URL, …
     };
     Kind kind = Kind::other;
     std::string description; // readable, for the user; never contains request headers or bodies
@@ -57,7 +58,7 @@ public:
 
     // Performs the whole exchange and returns the response, whatever its status, or the reason there
     // is none. A stop request on `stop` ends the transfer within a few milliseconds with
-    // Kind::cancelled. A body over kMaxBodyBytes ends the transfer with Kind::other.
+    // Kind::cancelled. A body over kMaxBodyBytes ends the transfer with Kind::responseTooLarge.
     [[nodiscard]] std::expected<HttpResponse, TransportError> send(const HttpRequest& request,
                                                                    std::stop_token stop = {});
 

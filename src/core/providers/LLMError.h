@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
 namespace norik::core {
@@ -43,7 +45,9 @@ public:
     using Variant = std::variant<ProviderUnavailable, ModelNotFound, RateLimited, ApiError, MissingAPIKey,
                                  InvalidAPIKey, InvalidResponse, NotImplemented>;
 
-    LLMError(Variant value) : m_value(std::move(value)) {} // NOLINT(google-explicit-constructor)
+    template <typename T>
+        requires std::is_constructible_v<Variant, T>
+    LLMError(T value) : m_value(std::move(value)) {} // NOLINT(google-explicit-constructor)
 
     static LLMError providerUnavailable(std::string message) { return ProviderUnavailable{std::move(message)}; }
     static LLMError modelNotFound(std::string model) { return ModelNotFound{std::move(model)}; }
