@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/history/NorikStore.h"
+
+#include <cstdlib>
+
+#include <cstdio>
+
+#include "core/AppInfo.h"
+#include "core/history/SqliteConnection.h"
+
+namespace norik::core {
+
+NorikStore& NorikStore::shared() {
+    static NorikStore store{defaultLocation()};
+    return store;
+}
+
+std::filesystem::path NorikStore::defaultLocation() {
+    std::filesystem::path dataHome;
+    // The XDG rules say a relative XDG_DATA_HOME is to be ignored.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        dataHome = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        dataHome = std::filesystem::path(home) / ".local" / "share";
+    } else {
+        return {};
+    }
+    return dataHome / std::string(kAppId) / "norik.store";
+}
+
+NorikStore::NorikStore(std::filesystem::path file) : m_location(std::move(file)) {
+    auto connection = SqliteConnection::open(m_location);
+    if (connection) {
+        m_connection = std::move(*connection);
+        return;
+    }
+    m_unavailableReason = std::move(connection.error());
+    const std::string where = m_location.empty() ? std::string() : " " + m_location.string();
+    const std::string line =
+        "norik: review history is off, cannot use the store" + where + ": " + m_unavailableReason + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+// Out of line, where SqliteConnection is complete.
+NorikStore::~NorikStore() = default;
+
+} // namespace norik::core
