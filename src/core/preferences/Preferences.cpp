@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/preferences/Preferences.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <optional>
+
+#include <charconv>
+
+#include "core/preferences/SecretStore.h"
+#include "core/preferences/SettingsStore.h"
+
+namespace norik::core {
+
+namespace {
+
+using Values = std::map<std::string, SettingValue>;
+
+constexpr std::string_view kProviderKey = "provider";
+constexpr std::string_view kLocalEndpointKey = "localEndpoint";
+constexpr std::string_view kExplanationLanguageKey = "explanationLanguage";
+constexpr std::string_view kRetentionLimitKey = "retentionLimit";
+constexpr std::string_view kOnboardingKey = "hasCompletedOnboarding";
+constexpr std::int64_t kDefaultRetentionLimit = 200;
+
+constexpr std::array kSettingKeys{
+    SettingKey{kProviderKey, SettingKey::Type::string, "anthropic"},
+    SettingKey{"model.anthropic", SettingKey::Type::string, "claude-haiku-4-5-20251001"},
+    SettingKey{"model.openAI", SettingKey::Type::string, "gpt-4o-mini"},
+    SettingKey{"model.local", SettingKey::Type::string, ""},
+    SettingKey{kLocalEndpointKey, SettingKey::Type::string, "http://127.0.0.1:11434"},
+    SettingKey{kExplanationLanguageKey, SettingKey::Type::string, "English"},
+    SettingKey{kRetentionLimitKey, SettingKey::Type::integer, "200"},
+    SettingKey{kOnboardingKey, SettingKey::Type::boolean, "false"},
+};
+
+const SettingKey* findKey(std::string_view name) {
+    const auto* found = std::ranges::find(kSettingKeys, name, &SettingKey::name);
+    return found == kSettingKeys.end() ? nullptr : found;
+}
+
+std::string modelKey(LLMProvider provider) {
+    return "model." + std::string(rawValue(provider));
+}
+
+template <typename T> const T* typedValue(const Values& values, std::string_view key) {
+    const auto found = values.find(std::string(key));
+    return found == values.end() ? nullptr : std::get_if<T>(&found->second);
+}
+
+// Only string keys call this, so the table always has an entry.
+std::string stringOrDefault(const Values& values, std::string_view key) {
+    if (const auto* text = typedValue<std::string>(values, key)) {
+        return *text;
+    }
+    return std::string(findKey(key)->defaultText);
+}
+
+LLMProvider providerFrom(const Values& values) {
+    const auto* raw = typedValue<std::string>(values, kProviderKey);
+    return raw == nullptr ? LLMProvider::anthropic : providerFromRawValue(*raw).value_or(LLMProvider::anthropic);
+}
+
+std::string knownKeysList() {
+    std::string list;
+    for (const SettingKey& key : kSettingKeys) {
+        list += list.empty() ? "" : ", ";
+        list += key.name;
+    }
+    return list;
+}
+
+std::expected<SettingValue, std::string> parseText(const SettingKey& key, std::string_view text) {
+    const std::string quoted = "\"" + std::string(text) + "\"";
+    switch (key.type) {
+    case SettingKey::Type::integer: {
+        std::int64_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error != std::errc() || end != text.data() + text.size()) {
+            return std::unexpected(std::string(key.name) + " must be a whole number, not " + quoted);
+        }
+        return SettingValue(number);
+    }
+    case SettingKey::Type::boolean:
+        if (text != "true" && text != "false") {
+            return std::unexpected(std::string(key.name) + " must be true or false, not " + quoted);
+        }
+        return SettingValue(text == "true");
+    case SettingKey::Type::string:
+        break;
+    }
+    if (key.name == kProviderKey && !providerFromRawValue(text)) {
+        std::string choices;
+        for (const LLMProvider provider : kAllProviders) {
+            choices += choices.empty() ? "" : ", ";
+            choices += rawValue(provider);
+        }
+        return std::unexpected("provider must be one of " + choices + ", not " + quoted);
+    }
+    return SettingValue(std::string(text));
+}
+
+} // namespace
+
+std::span<const SettingKey> settingKeys() {
+    return kSettingKeys;
+}
+
+Preferences::Preferences(SettingsStore& settings, SecretStore& secrets) : m_settings(settings), m_secrets(secrets) {}
+
+Preferences::Snapshot Preferences::snapshot() const {
+    const Values values = m_settings.all();
+    const LLMProvider provider = providerFrom(values);
+    return Snapshot{
+        .provider = provider,
+        .apiKey = m_secrets.read(apiKeyAccount(provider)).value_or(""),
+        .model = stringOrDefault(values, modelKey(provider)),
+        .localEndpoint = stringOrDefault(values, kLocalEndpointKey),
+        .explanationLanguage = stringOrDefault(values, kExplanationLanguageKey),
+    };
+}
+
+std::string Preferences::model(LLMProvider provider) const {
+    return stringOrDefault(m_settings.all(), modelKey(provider));
+}
+
+std::int64_t Preferences::retentionLimit() const {
+    return m_settings.integer(kRetentionLimitKey).value_or(kDefaultRetentionLimit);
+}
+
+bool Preferences::hasCompletedOnboarding() const {
+    return m_settings.boolean(kOnboardingKey).value_or(false);
+}
+
+std::string Preferences::apiKeyAccount(LLMProvider provider) {
+    return "apiKey." + std::string(rawValue(provider));
+}
+
+std::expected<void, std::string> Preferences::setFromText(std::string_view key, std::string_view text) {
+    const SettingKey* known = findKey(key);
+    if (known == nullptr) {
+        return std::unexpected("unknown setting \"" + std::string(key) + "\"; known settings: " + knownKeysList());
+    }
+    auto value = parseText(*known, text);
+    if (!value) {
+        return std::unexpected(value.error());
+    }
+    return m_settings.set(key, *value);
+}
+
+} // namespace norik::core

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/providers/LLMProvider.h"
+
+namespace norik::core {
+
+class SecretStore;
+class SettingsStore;
+
+// A user-editable setting, for listing and editing them from the command line.
+struct SettingKey {
+    enum class Type { string, integer, boolean };
+
+    std::string_view name;
+    Type type;
+    std::string_view defaultText;
+};
+
+// Every settings key with its type and default, in a stable order.
+[[nodiscard]] std::span<const SettingKey> settingKeys();
+
+// The user's choices, read from the settings store and the secret store on every call, so a change made by
+// another process applies at once. A stored value of the wrong type reads as that key's default; an empty
+// stored string is kept as it is (only an absent key takes the default), and nothing is trimmed.
+// Thread-safety is that of the two stores it is built on.
+class Preferences {
+public:
+    // What one review request needs, read consistently from a single version of the settings file.
+    struct Snapshot {
+        LLMProvider provider = LLMProvider::anthropic;
+        std::string apiKey; // empty when none is stored
+        std::string model;
+        std::string localEndpoint;
+        std::string explanationLanguage;
+
+        friend bool operator==(const Snapshot&, const Snapshot&) = default;
+    };
+
+    Preferences(SettingsStore& settings, SecretStore& secrets);
+
+    [[nodiscard]] Snapshot snapshot() const;
+    [[nodiscard]] std::string model(LLMProvider provider) const;
+    [[nodiscard]] std::int64_t retentionLimit() const;
+    [[nodiscard]] bool hasCompletedOnboarding() const;
+
+    // "apiKey." + the provider's raw value.
+    [[nodiscard]] static std::string apiKeyAccount(LLMProvider provider);
+
+    // Stores `text` under one of settingKeys() after checking it against the key's type ("provider" must be
+    // one of the providers' raw values). The message explains a refusal, listing the known keys for an
+    // unknown one, or reports why the settings file could not be written.
+    [[nodiscard]] std::expected<void, std::string> setFromText(std::string_view key, std::string_view text);
+
+private:
+    SettingsStore& m_settings;
+    SecretStore& m_secrets;
+};
+
+} // namespace norik::core
