@@ -35,9 +35,14 @@ NorikStore::NorikStore(std::filesystem::path file) : m_location(std::move(file))
         return;
     }
     m_unavailableReason = std::move(connection.error());
-    const std::string where = m_location.empty() ? std::string() : " " + m_location.string();
-    const std::string line =
-        "norik: review history is off, cannot use the store" + where + ": " + m_unavailableReason + "\n";
+    std::string line = "norik: review history is off, cannot use the store";
+    if (!m_location.empty()) {
+        line += ' ';
+        line += m_location.string();
+    }
+    line += ": ";
+    line += m_unavailableReason;
+    line += '\n';
     std::fputs(line.c_str(), stderr);
 }
 
