@@ -16,3 +16,9 @@ endif()
 add_library(norik_build INTERFACE)
 target_link_libraries(norik_build INTERFACE norik_warnings norik_sanitizers)
 target_include_directories(norik_build INTERFACE ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/src)
+
+# Coverage instrumentation for every library the fuzz targets link, so libFuzzer sees inside them.
+if(NORIK_BUILD_FUZZ)
+    target_compile_options(norik_sanitizers INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(norik_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,1 +1,154 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/providers/LocalClient.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <nlohmann/json.hpp>
+
+#include "core/providers/LLMErrorBody.h"
+#include "core/providers/ProviderRequest.h"
+
+namespace norik::core {
+namespace {
+
+using nlohmann::json;
+using namespace provider_request;
+
+std::string_view normalizedBase(std::string_view endpoint) {
+    if (endpoint.ends_with('/')) {
+        endpoint.remove_suffix(1);
+    }
+    return endpoint;
+}
+
+const json& tutorResultSchema() {
+    static const json schema = {
+        {"type", "object"},
+        {"properties",
+         {
+             {"language", {{"type", "string"}}},
+             {"corrected", {{"type", "string"}}},
+             {"improved", {{"type", "string"}}},
+             {"issues",
+              {{"type", "array"},
+               {"items",
+                {{"type", "object"},
+                 {"properties",
+                  {{"excerpt", {{"type", "string"}}},
+                   {"explanation", {{"type", "string"}}},
+                   {"category", {{"type", "string"}}}}},
+                 {"required", {"excerpt", "explanation", "category"}}}}}},
+             {"score", {{"type", "integer"}}},
+         }},
+        {"required", {"language", "corrected", "improved", "issues", "score"}},
+    };
+    return schema;
+}
+
+std::expected<std::string, ReviewError> decodeReply(std::string_view body) {
+    auto parsed = parseBody(body);
+    if (!parsed) {
+        return std::unexpected(parsed.error());
+    }
+    const auto message = parsed->is_object() ? parsed->find("message") : parsed->end();
+    if (message == parsed->end() || !message->is_object()) {
+        return std::unexpected(missingMember("the top level", "\"message\" object"));
+    }
+    const auto content = message->find("content");
+    if (content == message->end() || !content->is_string()) {
+        return std::unexpected(missingMember("message", "\"content\" string"));
+    }
+    return content->get<std::string>();
+}
+
+ReviewError transportFailure(const net::TransportError& error, std::string_view base) {
+    using Kind = net::TransportError::Kind;
+    switch (error.kind) {
+    case Kind::cancelled:
+        return Cancelled{};
+    case Kind::timedOut:
+        return LLMError::providerUnavailable("The local model timed out - it may still be loading. Try again.");
+    case Kind::responseTooLarge:
+        // Not a reachability problem: saying the server is down would send the user the wrong way.
+        return error;
+    case Kind::cannotConnect:
+    case Kind::other:
+        break;
+    }
+    return LLMError::providerUnavailable("Ollama isn't reachable at " + std::string(base) +
+                                         ". Is it running? (run `ollama serve`)");
+}
+
+} // namespace
+
+LocalClient::LocalClient(std::string endpoint, std::string model, std::chrono::milliseconds timeout)
+    : m_endpoint(std::move(endpoint)), m_model(std::move(model)), m_timeout(timeout) {}
+
+std::expected<std::string, ReviewError> LocalClient::complete(const std::string& system, const std::string& user,
+                                                              std::stop_token stop) const {
+    const std::string_view base = normalizedBase(m_endpoint);
+    std::string url = joinUrl(m_endpoint, "/api/chat");
+    if (!net::isValidUrl(url)) {
+        return std::unexpected(LLMError::invalidResponse());
+    }
+    const json body = {
+        {"model", m_model},
+        {"stream", false},
+        {"format", tutorResultSchema()},
+        {"options", {{"temperature", 0.2}}},
+        {"messages", json::array({{{"role", "system"}, {"content", system}}, {{"role", "user"}, {"content", user}}})},
+    };
+    const net::HttpRequest request{
+        .method = "POST",
+        .url = std::move(url),
+        .headers = {{"Content-Type", "application/json"}},
+        .body = serialize(body),
+        .timeout = m_timeout,
+    };
+    const auto response = net::HttpSession::shared().send(request, std::move(stop));
+    if (!response) {
+        return std::unexpected(transportFailure(response.error(), base));
+    }
+    switch (response->status) {
+    case 200:
+        return decodeReply(response->body);
+    case 404:
+        return std::unexpected(LLMError::modelNotFound(m_model));
+    default:
+        return std::unexpected(LLMError::apiError(response->status, LLMErrorBody::message(response->body)));
+    }
+}
+
+namespace OllamaService {
+
+std::vector<std::string> listModels(const std::string& endpoint, std::stop_token stop) {
+    std::string url = joinUrl(endpoint, "/api/tags");
+    if (!net::isValidUrl(url)) {
+        return {};
+    }
+    const net::HttpRequest request{.method = "GET", .url = std::move(url), .headers = {}, .body = {}, .timeout = {}};
+    const auto response = net::HttpSession::shared().send(request, std::move(stop));
+    if (!response || response->status != 200) {
+        return {};
+    }
+    const json tags = json::parse(response->body, nullptr, /*allow_exceptions=*/false);
+    const auto models = tags.is_object() ? tags.find("models") : tags.end();
+    std::vector<std::string> names;
+    if (models == tags.end() || !models->is_array()) {
+        return names;
+    }
+    for (const json& model : *models) {
+        const auto name = model.is_object() ? model.find("name") : model.end();
+        if (name == model.end() || !name->is_string()) {
+            return {}; // one malformed entry makes the whole body undecodable, which counts as empty
+        }
+        names.push_back(name->get<std::string>());
+    }
+    std::ranges::sort(names);
+    return names;
+}
+
+} // namespace OllamaService
+
+} // namespace norik::core

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -14,7 +15,10 @@ namespace norik::core {
 // with texts that explain the two typical local failures.
 class LocalClient final : public LLMClient {
 public:
-    LocalClient(std::string endpoint, std::string model);
+    // A server that must first load the model into memory needs far longer than the cloud services.
+    static constexpr std::chrono::milliseconds kChatTimeout{std::chrono::seconds{180}};
+
+    LocalClient(std::string endpoint, std::string model, std::chrono::milliseconds timeout = kChatTimeout);
 
     [[nodiscard]] std::expected<std::string, ReviewError> complete(const std::string& system, const std::string& user,
                                                                    std::stop_token stop = {}) const override;
@@ -25,6 +29,7 @@ public:
 private:
     std::string m_endpoint;
     std::string m_model;
+    std::chrono::milliseconds m_timeout;
 };
 
 namespace OllamaService {

@@ -1,1 +1,60 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/providers/LLMError.h"
+
+#include <gtest/gtest.h>
+
+#include "core/providers/LLMErrorBody.h"
+#include "core/providers/LLMProvider.h"
+#include "core/providers/ReviewError.h"
+
+namespace norik::core {
+namespace {
+
+TEST(LLMErrorTest, UserMessages) {
+    EXPECT_EQ(LLMError::providerUnavailable("as is").userMessage(), "as is");
+    EXPECT_EQ(LLMError::modelNotFound("llama3").userMessage(),
+              "Model \"llama3\" isn't available. Pull it or pick another in Settings.");
+    EXPECT_EQ(LLMError::modelNotFound("").userMessage(), "Model \"\" isn't available. Pull it or pick another in Settings.");
+    EXPECT_EQ(LLMError::rateLimited(std::nullopt).userMessage(),
+              "Rate limited or out of credit. Check your plan and usage.");
+    EXPECT_EQ(LLMError::rateLimited("slow down").userMessage(), "slow down");
+    EXPECT_EQ(LLMError::rateLimited("").userMessage(), ""); // only an absent message falls back
+    EXPECT_EQ(LLMError::apiError(503, std::nullopt).userMessage(), "The AI service returned an error (HTTP 503).");
+    EXPECT_EQ(LLMError::apiError(503, "busy").userMessage(), "busy");
+    EXPECT_EQ(LLMError::missingAPIKey().userMessage(), "No API key set. Add one in Settings.");
+    EXPECT_EQ(LLMError::invalidAPIKey().userMessage(), "The API key was rejected. Check it in Settings.");
+    EXPECT_EQ(LLMError::invalidResponse().userMessage(), "Couldn't read the AI's response.");
+    EXPECT_EQ(LLMError::notImplemented().userMessage(), "This provider is not wired up yet.");
+}
+
+TEST(LLMErrorTest, ReviewErrorsOtherThanProviderErrors) {
+    EXPECT_EQ(ReviewError(Cancelled{}).userMessage(), "");
+    EXPECT_TRUE(ReviewError(Cancelled{}).isCancellation());
+    EXPECT_FALSE(ReviewError(LLMError::invalidResponse()).isCancellation());
+    const ReviewError transport(net::TransportError{net::TransportError::Kind::other, "SSL handshake failed"});
+    EXPECT_EQ(transport.userMessage(), "SSL handshake failed");
+    EXPECT_NE(ReviewError(DecodingError{"no \"text\" at content[0]"}).userMessage().find("content[0]"),
+              std::string::npos);
+}
+
+TEST(LLMErrorBodyTest, ExtractsNestedThenFlatMessages) {
+    EXPECT_EQ(LLMErrorBody::message(R"({"error":{"message":"nested","type":"x","code":null},"id":1})"), "nested");
+    EXPECT_EQ(LLMErrorBody::message(R"({"error":"flat"})"), "flat");
+    EXPECT_EQ(LLMErrorBody::message(R"({"error":{"message":""}})"), "");
+    for (const char* body : {R"({"error":{"type":"no message"}})", "", "<html>502</html>", R"({"error":{"message":5}})",
+                             R"({"message":"top level"})", R"(["error"])", R"({"error":null})", "{\"error\":\"\xff\"}"}) {
+        EXPECT_FALSE(LLMErrorBody::message(body).has_value()) << body;
+    }
+}
+
+TEST(LLMProviderTest, RawValuesParseExactly) {
+    EXPECT_EQ(providerFromRawValue("openAI"), LLMProvider::openAI);
+    EXPECT_EQ(providerFromRawValue("local"), LLMProvider::local);
+    EXPECT_EQ(providerFromRawValue("anthropic"), LLMProvider::anthropic);
+    EXPECT_FALSE(providerFromRawValue("openai").has_value());
+    EXPECT_FALSE(providerFromRawValue("OpenAI").has_value());
+    EXPECT_FALSE(providerFromRawValue("").has_value());
+}
+
+} // namespace
+} // namespace norik::core

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "core/tutor/TutorService.h"
+
+namespace {
+
+// A reply of about 3 KB, shaped like a real review of a paragraph, wrapped in a code fence.
+std::string typicalReply() {
+    std::string issues;
+    for (int i = 0; i < 8; ++i) {
+        if (i > 0) {
+            issues += ",";
+        }
+        issues += R"({"excerpt":"they was going to the shop yesterday","explanation":"Use the plural past form were )"
+                  R"(with they: subject and verb agree in number, also in the past tense.","category":"grammar"})";
+    }
+    const std::string paragraph = "Yesterday they were going to the shop when it started to rain, so they stayed "
+                                  "inside and talked about their plans for the summer holiday in the mountains.";
+    return "```json\n{\"language\":\"en\",\"corrected\":\"" + paragraph + paragraph + "\",\"improved\":\"" + paragraph +
+           paragraph + "\",\"issues\":[" + issues + "],\"score\":6}\n```";
+}
+
+void parseTypicalReply(benchmark::State& state) {
+    const std::string reply = typicalReply();
+    for (auto _ : state) {
+        auto result = norik::core::TutorService::parse(reply);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
+    state.counters["reply_bytes"] = static_cast<double>(reply.size());
+}
+BENCHMARK(parseTypicalReply);
+
+// Hostile replies of growing size: the time per byte must stay flat.
+void parseNestedArrays(benchmark::State& state) {
+    const std::string reply = "{\"a\":" + std::string(static_cast<std::size_t>(state.range(0)), '[') + "}";
+    for (auto _ : state) {
+        auto result = norik::core::TutorService::parse(reply);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
+}
+BENCHMARK(parseNestedArrays)->RangeMultiplier(4)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+
+} // namespace
+
+BENCHMARK_MAIN();
