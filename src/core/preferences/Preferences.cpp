@@ -72,7 +72,9 @@ std::string knownKeysList() {
 }
 
 std::expected<SettingValue, std::string> parseText(const SettingKey& key, std::string_view text) {
-    const std::string quoted = "\"" + std::string(text) + "\"";
+    // Built by appending: GCC 12 raises a false -Wrestrict on `"literal" + std::string` at -O3.
+    std::string quoted = "\"";
+    quoted.append(text).append("\"");
     switch (key.type) {
     case SettingKey::Type::integer: {
         std::int64_t number = 0;

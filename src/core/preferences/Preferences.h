@@ -19,7 +19,7 @@ struct SettingKey {
     enum class Type { string, integer, boolean };
 
     std::string_view name;
-    Type type;
+    Type type = Type::string;
     std::string_view defaultText;
 };
 

@@ -92,7 +92,7 @@ void FileSecretStore::store(const std::string& text, const std::string& account)
         (*document)[account] = text;
     }
     try {
-        // Errors are dropped: their messages name only the path, but store() reports nothing.
+        // store() reports nothing; a failed replace leaves the previous file whole.
         static_cast<void>(
             core::storage::replaceFile(m_file, document->dump(4) + "\n", perms::owner_read | perms::owner_write));
     } catch (const Json::exception&) {

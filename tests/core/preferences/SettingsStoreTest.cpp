@@ -3,10 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,19 +19,18 @@
 namespace norik::core {
 namespace {
 
-using tests::TemporaryFolder;
-
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    TemporaryFolder m_folder;
+    tests::TemporaryFolder m_folder;
     std::filesystem::path m_file = m_folder.path() / "norik" / "settings.json";
+    SettingsStore m_store{m_file};
 };
 
 TEST_F(SettingsStoreTest, ValuesKeepTheirTypesAcrossARoundTrip) {
     const std::map<std::string, SettingValue> written{
         {"text", std::string("200")},
         {"empty", std::string()},
-        {"unicode", std::string("Grüße 👋 \"quoted\"\n")},
+        {"unicode", std::string("Grüße 👋 \"q\"\n")},
         {"integer", std::int64_t{200}},
         {"smallest", std::numeric_limits<std::int64_t>::min()},
         {"largest", std::numeric_limits<std::int64_t>::max()},
@@ -41,134 +38,82 @@ TEST_F(SettingsStoreTest, ValuesKeepTheirTypesAcrossARoundTrip) {
         {"no", false},
         {"whole", 1.0},
         {"fraction", 0.1},
-        {"denormal", std::numeric_limits<double>::denorm_min()},
     };
-    {
-        SettingsStore writer(m_file);
-        for (const auto& [key, value] : written) {
-            ASSERT_TRUE(writer.set(key, value).has_value()) << key;
-        }
+    for (const auto& [key, value] : written) {
+        ASSERT_TRUE(m_store.set(key, value)) << key;
     }
     const SettingsStore reader(m_file);
     EXPECT_EQ(reader.all(), written);
-    for (const auto& [key, value] : written) {
-        EXPECT_EQ(reader.value(key), value) << key;
-    }
-
     EXPECT_EQ(reader.string("text"), "200");
     EXPECT_EQ(reader.integer("text"), std::nullopt);
     EXPECT_EQ(reader.integer("integer"), 200);
-    EXPECT_EQ(reader.string("integer"), std::nullopt);
     EXPECT_EQ(reader.number("integer"), std::nullopt);
-    EXPECT_EQ(reader.number("whole"), 1.0);
     EXPECT_EQ(reader.integer("whole"), std::nullopt);
-    EXPECT_EQ(reader.boolean("no"), false);
-    EXPECT_EQ(reader.integer("yes"), std::nullopt);
-    EXPECT_EQ(reader.value("missing"), std::nullopt);
-}
+    EXPECT_EQ(reader.string("yes"), std::nullopt);
 
-TEST_F(SettingsStoreTest, SetReplacesAndRemoveDeletes) {
-    SettingsStore store(m_file);
-    ASSERT_TRUE(store.set("retentionLimit", std::int64_t{50}).has_value());
-    ASSERT_TRUE(store.set("retentionLimit", std::string("fifty")).has_value());
-    EXPECT_EQ(store.value("retentionLimit"), SettingValue(std::string("fifty")));
-
-    ASSERT_TRUE(store.remove("retentionLimit").has_value());
-    EXPECT_EQ(store.value("retentionLimit"), std::nullopt);
-    EXPECT_TRUE(store.remove("never-set").has_value());
-    EXPECT_TRUE(store.all().empty());
+    ASSERT_TRUE(m_store.set("text", std::int64_t{50}));
+    EXPECT_EQ(reader.value("text"), SettingValue(std::int64_t{50}));
+    ASSERT_TRUE(m_store.remove("text"));
+    EXPECT_TRUE(m_store.remove("never-set"));
+    EXPECT_EQ(reader.value("text"), std::nullopt);
+    EXPECT_EQ(reader.all().size(), written.size() - 1);
 }
 
 TEST_F(SettingsStoreTest, RefusesWhatJsonCannotHoldAndLeavesTheFileAlone) {
-    SettingsStore store(m_file);
-    ASSERT_TRUE(store.set("kept", std::string("x")).has_value());
+    ASSERT_TRUE(m_store.set("kept", std::string("x")));
     const std::string before = tests::readFile(m_file);
-
-    EXPECT_FALSE(store.set("number", std::nan("")).has_value());
-    EXPECT_FALSE(store.set("number", std::numeric_limits<double>::infinity()).has_value());
-    EXPECT_FALSE(store.set("text", std::string("\xff\xfe")).has_value());
-    EXPECT_FALSE(store.set("\xc3", std::string("value")).has_value());
+    EXPECT_FALSE(m_store.set("number", std::nan("")));
+    EXPECT_FALSE(m_store.set("number", std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(m_store.set("text", std::string("\xff\xfe")));
+    EXPECT_FALSE(m_store.set("\xc3", std::string("value")));
     EXPECT_EQ(tests::readFile(m_file), before);
 }
 
 TEST_F(SettingsStoreTest, ForeignJsonTypesReadAsAbsentAndSurviveARewrite) {
-    const auto foreign = nlohmann::json::parse(R"({
-        "list": [1, "two", {"three": 3}],
-        "nested": {"a": null, "b": [true]},
-        "nothing": null,
-        "huge": 18446744073709551615,
-        "kept": "x"
-    })");
+    const auto foreign = nlohmann::json::parse(
+        R"({"list": [1, "two", {"3": 3}], "nested": {"a": null}, "nothing": null, "huge": 18446744073709551615})");
     tests::writeFile(m_file, foreign.dump());
-    SettingsStore store(m_file);
     for (const char* key : {"list", "nested", "nothing", "huge"}) {
-        EXPECT_EQ(store.value(key), std::nullopt) << key;
+        EXPECT_EQ(m_store.value(key), std::nullopt) << key;
     }
-    EXPECT_EQ(store.all(), (std::map<std::string, SettingValue>{{"kept", std::string("x")}}));
+    EXPECT_TRUE(m_store.all().empty());
 
-    ASSERT_TRUE(store.set("added", std::int64_t{1}).has_value());
+    ASSERT_TRUE(m_store.set("added", std::int64_t{1}));
     auto rewritten = nlohmann::json::parse(tests::readFile(m_file));
     EXPECT_EQ(rewritten["added"], 1);
     rewritten.erase("added");
     EXPECT_EQ(rewritten, foreign);
 }
 
-TEST_F(SettingsStoreTest, CorruptFileIsMovedAsideWithOneWarningAndTheStoreStartsEmpty) {
-    for (const std::string original : {R"({"provider": "openAI",)", "[1, 2]", R"("just text")", "", "\xff{}"}) {
+TEST_F(SettingsStoreTest, EachCorruptFileIsMovedAsideWithOneWarning) {
+    const std::vector<std::string> originals{R"({"provider": "openAI",)", "[1, 2]", R"("text")", "", "\xff{}"};
+    for (const std::string& original : originals) {
         SCOPED_TRACE(original);
-        std::filesystem::remove_all(m_file.parent_path());
         tests::writeFile(m_file, original);
-        SettingsStore store(m_file);
-        std::string warnings;
-        {
-            const tests::StderrCapture capture;
-            EXPECT_EQ(store.value("provider"), std::nullopt);
-            EXPECT_TRUE(store.all().empty());
-            EXPECT_EQ(store.string("provider"), std::nullopt);
-            warnings = capture.text();
-        }
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(m_store.value("provider"), std::nullopt);
+        EXPECT_TRUE(m_store.all().empty());
+        const std::string warnings = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(tests::occurrences(warnings, "warning"), 1U) << warnings;
-
-        std::vector<std::filesystem::path> asides;
-        for (const auto& entry : std::filesystem::directory_iterator(m_file.parent_path())) {
-            if (entry.path().filename().string().starts_with("settings.json.corrupt-")) {
-                asides.push_back(entry.path());
-            }
-        }
-        ASSERT_EQ(asides.size(), 1U);
-        EXPECT_EQ(tests::readFile(asides.front()), original);
-        EXPECT_NE(warnings.find(asides.front().string()), std::string::npos) << warnings;
-
-        ASSERT_TRUE(store.set("provider", std::string("local")).has_value());
-        EXPECT_EQ(store.string("provider"), "local");
+        EXPECT_FALSE(std::filesystem::exists(m_file));
+        ASSERT_TRUE(m_store.set("provider", std::string("local")));
+        EXPECT_EQ(m_store.string("provider"), "local");
     }
-}
-
-TEST_F(SettingsStoreTest, ARepeatedCorruptionNeverReplacesAnEarlierCorruptFile) {
-    SettingsStore store(m_file);
-    const tests::StderrCapture quiet;
-    for (const std::string original : {"first {", "second {", "third {"}) {
-        tests::writeFile(m_file, original);
-        EXPECT_EQ(store.value("x"), std::nullopt);
+    // Corruptions within one second get distinct names: no earlier file is ever replaced.
+    std::multiset<std::string> kept;
+    for (const auto& aside : tests::filesStartingWith(m_file.parent_path(), "settings.json.corrupt-")) {
+        kept.insert(tests::readFile(aside));
     }
-    std::set<std::string> kept;
-    for (const auto& entry : std::filesystem::directory_iterator(m_file.parent_path())) {
-        if (entry.path().filename().string().starts_with("settings.json.corrupt-")) {
-            kept.insert(tests::readFile(entry.path()));
-        }
-    }
-    EXPECT_EQ(kept, (std::set<std::string>{"first {", "second {", "third {"}));
+    EXPECT_EQ(kept, std::multiset<std::string>(originals.begin(), originals.end()));
 }
 
 TEST_F(SettingsStoreTest, AReaderNeverSeesATornFileWhileAWriterLoops) {
-    SettingsStore store(m_file);
-    ASSERT_TRUE(store.set("essay", std::string("start")).has_value());
+    ASSERT_TRUE(m_store.set("essay", std::string("start")));
     std::atomic<bool> writing = true;
     std::jthread writer([&] {
         // Alternating large and small documents: an in-place rewrite would expose a truncated or mixed file.
         for (int round = 0; round < 60; ++round) {
-            const std::string essay(round % 2 == 0 ? 256 * 1024 : 16, static_cast<char>('a' + round % 26));
-            static_cast<void>(store.set("essay", essay));
+            static_cast<void>(m_store.set("essay", std::string(round % 2 == 0 ? 256 * 1024 : 16, 'x')));
         }
         writing = false;
     });
@@ -179,51 +124,30 @@ TEST_F(SettingsStoreTest, AReaderNeverSeesATornFileWhileAWriterLoops) {
         torn += parsed.is_object() && parsed.contains("essay") ? 0 : 1;
         ++reads;
     }
-    writer.join();
-    EXPECT_GT(reads, 0);
     EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-    EXPECT_EQ(store.string("essay"), std::string(16, static_cast<char>('a' + 59 % 26)));
 }
 
-TEST_F(SettingsStoreTest, AnotherProcessesWriteIsSeenByTheNextRead) {
-    SettingsStore store(m_file);
-    ASSERT_TRUE(store.set("explanationLanguage", std::string("English")).has_value());
-    // Same length and written in quick succession, so a cache keyed on size or a coarse mtime would go stale.
-    for (const std::string language : {"German", "French", "German", "French"}) {
-        ASSERT_EQ(tests::runInChildProcess([&] {
-                      SettingsStore other(m_file);
-                      return other.set("explanationLanguage", language).has_value() ? 0 : 1;
-                  }),
+TEST_F(SettingsStoreTest, OtherProcessesWritesAreSeenAndNeverLost) {
+    // Same length and in quick succession, so a cache keyed on size or a coarse mtime would go stale.
+    for (const std::string language : {"German", "French", "German"}) {
+        ASSERT_EQ(tests::runInChildProcess(
+                      [&] { return SettingsStore(m_file).set("language", language).has_value() ? 0 : 1; }),
                   0);
-        EXPECT_EQ(store.string("explanationLanguage"), language);
+        EXPECT_EQ(m_store.string("language"), language);
     }
-}
 
-TEST_F(SettingsStoreTest, ConcurrentWritersInTwoProcessesLoseNothing) {
     constexpr int kKeysEach = 40;
-    SettingsStore store(m_file);
     const auto writeKeys = [&](const std::string& prefix) {
         int failures = 0;
         for (int index = 0; index < kKeysEach; ++index) {
-            failures += store.set(prefix + std::to_string(index), std::int64_t{index}).has_value() ? 0 : 1;
+            failures += m_store.set(prefix + std::to_string(index), std::int64_t{index}).has_value() ? 0 : 1;
         }
         return failures;
     };
     const pid_t child = tests::startChildProcess([&] { return writeKeys("child."); });
     EXPECT_EQ(writeKeys("parent."), 0);
     EXPECT_EQ(tests::waitForChildProcess(child), 0);
-    EXPECT_EQ(store.all().size(), 2U * kKeysEach);
-}
-
-TEST(SettingsStorePath, FollowsXdgConfigHomeAndIgnoresARelativeOne) {
-    tests::ScopedEnvironment environment;
-    environment.set("HOME", "/home/writer");
-    environment.set("XDG_CONFIG_HOME", "/srv/config");
-    EXPECT_EQ(SettingsStore::defaultPath(), "/srv/config/norik/settings.json");
-    environment.set("XDG_CONFIG_HOME", "relative/config");
-    EXPECT_EQ(SettingsStore::defaultPath(), "/home/writer/.config/norik/settings.json");
-    environment.set("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(SettingsStore().path(), "/home/writer/.config/norik/settings.json");
+    EXPECT_EQ(m_store.all().size(), 1U + 2U * kKeysEach);
 }
 
 } // namespace

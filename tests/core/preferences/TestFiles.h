@@ -5,12 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include <cstdio>
 #include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,37 +43,17 @@ inline void writeFile(const std::filesystem::path& file, const std::string& cont
     std::ofstream(file, std::ios::binary) << contents;
 }
 
-// Redirects file descriptor 2 into a temporary file for the object's lifetime.
-class StderrCapture {
-public:
-    StderrCapture() : m_saved(::dup(STDERR_FILENO)) {
-        std::fflush(stderr);
-        m_file = std::tmpfile();
-        ::dup2(::fileno(m_file), STDERR_FILENO);
-    }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-    ~StderrCapture() {
-        std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-        std::fclose(m_file);
-    }
-
-    [[nodiscard]] std::string text() const {
-        std::fflush(stderr);
-        std::string captured;
-        std::rewind(m_file);
-        for (int character = std::fgetc(m_file); character != EOF; character = std::fgetc(m_file)) {
-            captured.push_back(static_cast<char>(character));
+// The files in `folder` whose names start with `prefix`.
+inline std::vector<std::filesystem::path> filesStartingWith(const std::filesystem::path& folder,
+                                                            const std::string& prefix) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            found.push_back(entry.path());
         }
-        return captured;
     }
-
-private:
-    int m_saved;
-    std::FILE* m_file = nullptr;
-};
+    return found;
+}
 
 // Fork before starting threads in the test: the child gets only the forking thread.
 inline pid_t startChildProcess(const std::function<int()>& body) {
@@ -97,36 +74,6 @@ inline int waitForChildProcess(pid_t child) {
 inline int runInChildProcess(const std::function<int()>& body) {
     return waitForChildProcess(startChildProcess(body));
 }
-
-// Sets or unsets environment variables, restoring the previous values on destruction.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment() = default;
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    ~ScopedEnvironment() {
-        for (auto entry = m_saved.rbegin(); entry != m_saved.rend(); ++entry) {
-            apply(entry->first.c_str(), entry->second ? entry->second->c_str() : nullptr);
-        }
-    }
-
-    void set(const char* name, const char* value) {
-        const char* previous = std::getenv(name);
-        m_saved.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
-        apply(name, value);
-    }
-
-private:
-    static void apply(const char* name, const char* value) {
-        if (value == nullptr) {
-            ::unsetenv(name);
-        } else {
-            ::setenv(name, value, 1);
-        }
-    }
-
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
 
 inline std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
