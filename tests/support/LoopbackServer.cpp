@@ -1,1 +1,246 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "LoopbackServer.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <charconv>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace norik::test {
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// cpp-httplib records the peer and local address as if they were request headers; they were not sent.
+bool isAddedByServer(std::string_view name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
+// Held-open and slow handlers each occupy a worker, and so does every idle kept-alive connection.
+constexpr std::size_t kWorkerThreads = 16;
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+// cpp-httplib keeps a worker on an idle kept-alive connection until its keep-alive time-out (seconds)
+// runs out, and stop() waits for every worker; ending the connections this server accepted lets
+// teardown finish at once. They are the sockets whose local end is our port and that have a peer.
+void shutDownAcceptedConnections(int port) {
+    std::error_code failure;
+    for (const auto& entry : std::filesystem::directory_iterator{"/proc/self/fd", failure}) {
+        const std::string name = entry.path().filename().string();
+        int fd = -1;
+        if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc{})
+            continue;
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t localLength = sizeof local;
+        socklen_t peerLength = sizeof peer;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 || local.sin_family != AF_INET ||
+            ntohs(local.sin_port) != port)
+            continue;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+struct Script {
+    int status = 200;
+    std::string body;
+    LoopbackServer::Headers headers;
+    std::optional<std::chrono::milliseconds> delay;
+    bool never = false;
+};
+
+} // namespace
+
+std::string RecordedRequest::header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (equalsIgnoringCase(key, name))
+            return value;
+    }
+    return {};
+}
+
+bool RecordedRequest::hasHeader(std::string_view name) const {
+    return std::ranges::any_of(headers, [&](const auto& entry) { return equalsIgnoringCase(entry.first, name); });
+}
+
+struct LoopbackServer::Impl {
+    httplib::Server server;
+    std::thread thread;
+    int port = -1;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    bool stopping = false;
+    std::map<std::pair<std::string, std::string>, Script> scripts;
+    std::vector<RecordedRequest> recorded;
+
+    void handle(const httplib::Request& request, httplib::Response& response) {
+        RecordedRequest record;
+        record.method = request.method;
+        record.body = request.body;
+        record.remotePort = request.remote_port;
+        const auto queryStart = request.target.find('?');
+        record.path = request.target.substr(0, queryStart);
+        if (queryStart != std::string::npos)
+            record.query = request.target.substr(queryStart + 1);
+        for (const auto& [name, value] : request.headers) {
+            if (!isAddedByServer(name))
+                record.headers.emplace(name, value);
+        }
+
+        std::unique_lock lock{mutex};
+        const auto found = scripts.find({record.method, record.path});
+        const Script script = found != scripts.end() ? found->second : Script{404, {}, {}, std::nullopt, false};
+        recorded.push_back(std::move(record));
+        changed.notify_all();
+
+        if (script.never)
+            changed.wait(lock, [&] { return stopping; });
+        else if (script.delay)
+            changed.wait_for(lock, *script.delay, [&] { return stopping; });
+        lock.unlock();
+
+        apply(script, response);
+    }
+
+    static void apply(const Script& script, httplib::Response& response) {
+        response.status = script.status;
+        std::optional<std::string> contentType;
+        bool chunked = false;
+        for (const auto& [name, value] : script.headers) {
+            if (equalsIgnoringCase(name, "Content-Type"))
+                contentType = value;
+            else if (equalsIgnoringCase(name, "Transfer-Encoding") && equalsIgnoringCase(value, "chunked"))
+                chunked = true;
+            else
+                response.set_header(name, value);
+        }
+        if (!chunked) {
+            if (!script.body.empty() || contentType)
+                response.set_content(script.body, contentType.value_or("application/json"));
+            return;
+        }
+        response.set_chunked_content_provider(contentType.value_or("application/json"),
+                                              [body = script.body](std::size_t offset, httplib::DataSink& sink) {
+                                                  if (offset >= body.size()) {
+                                                      sink.done();
+                                                      return true;
+                                                  }
+                                                  return sink.write(body.data() + offset,
+                                                                    std::min(kChunkBytes, body.size() - offset));
+                                              });
+    }
+};
+
+LoopbackServer::LoopbackServer() : m_impl(std::make_unique<Impl>()) {
+    auto& server = m_impl->server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    // Benchmarks send many requests on one connection; the library's default would close it after five.
+    server.set_keep_alive_max_count(1'000'000);
+    auto handler = [impl = m_impl.get()](const httplib::Request& request, httplib::Response& response) {
+        impl->handle(request, response);
+    };
+    server.Get(".*", handler);
+    server.Post(".*", handler);
+    server.Put(".*", handler);
+    server.Patch(".*", handler);
+    server.Delete(".*", handler);
+    server.Options(".*", handler);
+
+    m_impl->port = server.bind_to_any_port("127.0.0.1");
+    if (m_impl->port <= 0)
+        return;
+    m_impl->thread = std::thread{[&server] { server.listen_after_bind(); }};
+    while (!server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+}
+
+LoopbackServer::~LoopbackServer() {
+    {
+        std::lock_guard lock{m_impl->mutex};
+        m_impl->stopping = true;
+    }
+    m_impl->changed.notify_all();
+    m_impl->server.stop();
+    shutDownAcceptedConnections(m_impl->port);
+    if (m_impl->thread.joinable())
+        m_impl->thread.join();
+}
+
+std::string LoopbackServer::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(m_impl->port);
+}
+
+int LoopbackServer::port() const {
+    return m_impl->port;
+}
+
+void LoopbackServer::respond(std::string method, std::string path, int status, std::string body, Headers headers) {
+    std::lock_guard lock{m_impl->mutex};
+    m_impl->scripts[{std::move(method), std::move(path)}] =
+        Script{status, std::move(body), std::move(headers), std::nullopt, false};
+}
+
+void LoopbackServer::respondSlowly(std::string method, std::string path, std::chrono::milliseconds delay, int status,
+                                   std::string body) {
+    std::lock_guard lock{m_impl->mutex};
+    m_impl->scripts[{std::move(method), std::move(path)}] = Script{status, std::move(body), {}, delay, false};
+}
+
+void LoopbackServer::neverAnswer(std::string method, std::string path) {
+    std::lock_guard lock{m_impl->mutex};
+    m_impl->scripts[{std::move(method), std::move(path)}] = Script{503, {}, {}, std::nullopt, true};
+}
+
+std::vector<RecordedRequest> LoopbackServer::requests() const {
+    std::lock_guard lock{m_impl->mutex};
+    return m_impl->recorded;
+}
+
+bool LoopbackServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock{m_impl->mutex};
+    return m_impl->changed.wait_for(lock, timeout, [&] { return m_impl->recorded.size() >= count; });
+}
+
+std::size_t LoopbackServer::connectionCount() const {
+    std::lock_guard lock{m_impl->mutex};
+    std::set<int> ports;
+    for (const auto& request : m_impl->recorded)
+        ports.insert(request.remotePort);
+    return ports.size();
+}
+
+int refusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+} // namespace norik::test
