@@ -1,1 +1,242 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/net/HttpSession.h"
+
+#include <chrono>
+#include <future>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/AppInfo.h"
+
+#include "support/LoopbackServer.h"
+
+namespace norik::core::net {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Kind = TransportError::Kind;
+
+HttpRequest makeRequest(std::string method, std::string url, std::string body = {}) {
+    HttpRequest request;
+    request.method = std::move(method);
+    request.url = std::move(url);
+    request.body = std::move(body);
+    return request;
+}
+
+class HttpSessionTest : public ::testing::Test {
+protected:
+    HttpRequest request(std::string method, const std::string& path, std::string body = {}) const {
+        return makeRequest(std::move(method), server.baseUrl() + path, std::move(body));
+    }
+
+    test::LoopbackServer server;
+    HttpSession& session = HttpSession::shared();
+};
+
+TEST_F(HttpSessionTest, RequestArrivesAsSentAndResponseComesBack) {
+    server.respond("POST", "/v1/chat", 201, R"({"ok":true})", {{"X-Reply", "yes"}});
+    auto post = request("POST", "/v1/chat?stream=false&x=%20y", R"({"prompt":"Hallo"})");
+    post.headers = {{"Authorization", "Bearer k-123"}, {"Content-Type", "application/json"}};
+
+    const auto reply = session.send(post);
+    ASSERT_TRUE(reply.has_value()) << reply.error().description;
+    EXPECT_EQ(reply->status, 201);
+    EXPECT_EQ(reply->body, R"({"ok":true})");
+
+    const auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 1U);
+    EXPECT_EQ(seen[0].method, "POST");
+    EXPECT_EQ(seen[0].path, "/v1/chat");
+    EXPECT_EQ(seen[0].query, "stream=false&x=%20y");
+    EXPECT_EQ(seen[0].body, R"({"prompt":"Hallo"})");
+    EXPECT_EQ(seen[0].header("authorization"), "Bearer k-123");
+    EXPECT_EQ(seen[0].header("Content-Type"), "application/json");
+    EXPECT_EQ(seen[0].header("User-Agent"), "Norik/" + std::string{kVersion});
+}
+
+TEST_F(HttpSessionTest, EachMethodArrivesWithItsBodyAndNoInventedContentType) {
+    for (const std::string method : {"GET", "DELETE", "PUT", "PATCH", "POST"}) {
+        const std::string body = method == "GET" || method == "DELETE" ? "" : "payload of " + method;
+        server.respond(method, "/m", 200, "done");
+        const auto reply = session.send(request(method, "/m", body));
+        ASSERT_TRUE(reply.has_value()) << method << ": " << reply.error().description;
+
+        const auto seen = server.requests().back();
+        EXPECT_EQ(seen.method, method);
+        EXPECT_EQ(seen.body, body);
+        EXPECT_FALSE(seen.hasHeader("Content-Type")) << method << " got " << seen.header("Content-Type");
+    }
+}
+
+TEST_F(HttpSessionTest, LargeUploadGoesWithoutWaitingForContinue) {
+    // libcurl would announce bodies over 1 MiB with "Expect: 100-continue" and wait a round trip.
+    const std::string upload(2 * 1024 * 1024, 'u');
+    server.respond("POST", "/upload", 200, "stored");
+    const auto reply = session.send(request("POST", "/upload", upload));
+    ASSERT_TRUE(reply.has_value()) << reply.error().description;
+
+    const auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 1U);
+    EXPECT_FALSE(seen[0].hasHeader("Expect"));
+    EXPECT_EQ(seen[0].body.size(), upload.size());
+}
+
+TEST_F(HttpSessionTest, ErrorStatusesAreResponses) {
+    server.respond("GET", "/broken", 500, R"({"error":"overloaded"})");
+
+    const auto missing = session.send(request("GET", "/nowhere"));
+    ASSERT_TRUE(missing.has_value()) << missing.error().description;
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_EQ(missing->body, "");
+
+    const auto broken = session.send(request("GET", "/broken"));
+    ASSERT_TRUE(broken.has_value()) << broken.error().description;
+    EXPECT_EQ(broken->status, 500);
+    EXPECT_EQ(broken->body, R"({"error":"overloaded"})");
+}
+
+TEST_F(HttpSessionTest, SequentialRequestsReuseOneConnection) {
+    server.respond("GET", "/a", 200, "1");
+    ASSERT_TRUE(session.send(request("GET", "/a")).has_value());
+    ASSERT_TRUE(session.send(request("GET", "/a")).has_value());
+    EXPECT_EQ(server.requests().size(), 2U);
+    EXPECT_EQ(server.connectionCount(), 1U);
+}
+
+TEST_F(HttpSessionTest, SilentServerTimesOutWithoutLeakingTheRequest) {
+    server.neverAnswer("POST", "/slow");
+    auto post = request("POST", "/slow", "secret-body");
+    post.headers = {{"Authorization", "Bearer secret-key"}};
+    post.timeout = 200ms;
+
+    const auto started = Clock::now();
+    const auto reply = session.send(post);
+    const auto elapsed = Clock::now() - started;
+
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error().kind, Kind::timedOut);
+    EXPECT_GE(elapsed, 150ms);
+    EXPECT_LT(elapsed, 1s);
+    EXPECT_FALSE(reply.error().description.empty());
+    EXPECT_EQ(reply.error().description.find("secret"), std::string::npos) << reply.error().description;
+}
+
+TEST_F(HttpSessionTest, SlowAnswerWithinTheTimeOutArrives) {
+    server.respondSlowly("GET", "/late", 300ms, 200, "finally");
+    auto get = request("GET", "/late");
+    get.timeout = 5s;
+    const auto reply = session.send(get);
+    ASSERT_TRUE(reply.has_value()) << reply.error().description;
+    EXPECT_EQ(reply->body, "finally");
+}
+
+TEST_F(HttpSessionTest, RefusedPortCannotConnect) {
+    const auto reply =
+        session.send(makeRequest("GET", "http://127.0.0.1:" + std::to_string(test::refusedPort()) + "/"));
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error().kind, Kind::cannotConnect);
+    EXPECT_FALSE(reply.error().description.empty());
+}
+
+TEST_F(HttpSessionTest, StopRequestEndsAnInFlightTransferPromptly) {
+    server.neverAnswer("GET", "/hang");
+    std::stop_source stopSource;
+    auto pending =
+        std::async(std::launch::async, [&] { return session.send(request("GET", "/hang"), stopSource.get_token()); });
+    ASSERT_TRUE(server.waitForRequests(1));
+
+    const auto stopped = Clock::now();
+    stopSource.request_stop();
+    ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
+    const auto elapsed = Clock::now() - stopped;
+
+    const auto reply = pending.get();
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error().kind, Kind::cancelled);
+    EXPECT_LT(elapsed, 1s);
+}
+
+TEST_F(HttpSessionTest, AlreadyStoppedTokenNeverConnects) {
+    std::stop_source stopSource;
+    stopSource.request_stop();
+    const auto reply = session.send(request("GET", "/"), stopSource.get_token());
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error().kind, Kind::cancelled);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(HttpSessionTest, BodiesOverTheLimitAreRefusedWhetherAnnouncedOrNot) {
+    const std::string tooBig(9 * 1024 * 1024, 'x');
+    server.respond("GET", "/announced", 200, tooBig);
+    server.respond("GET", "/chunked", 200, tooBig, {{"Transfer-Encoding", "chunked"}});
+    server.respond("GET", "/at-limit", 200, std::string(HttpSession::kMaxBodyBytes, 'y'),
+                   {{"Transfer-Encoding", "chunked"}});
+
+    for (const std::string path : {"/announced", "/chunked"}) {
+        const auto reply = session.send(request("GET", path));
+        ASSERT_FALSE(reply.has_value()) << path;
+        EXPECT_EQ(reply.error().kind, Kind::other) << path;
+        EXPECT_NE(reply.error().description.find("too large"), std::string::npos) << reply.error().description;
+    }
+    const auto atLimit = session.send(request("GET", "/at-limit"));
+    ASSERT_TRUE(atLimit.has_value()) << atLimit.error().description;
+    EXPECT_EQ(atLimit->body.size(), HttpSession::kMaxBodyBytes);
+}
+
+TEST_F(HttpSessionTest, InvalidRequestsFailBeforeAnyConnection) {
+    auto badMethod = request("GET / HTTP/1.1\r\nX:", "/");
+    auto badHeader = request("GET", "/");
+    badHeader.headers = {{"X-Injected", "a\r\nHost: elsewhere"}};
+    for (const auto& bad : {makeRequest("GET", "ftp://127.0.0.1/file"), badMethod, badHeader}) {
+        const auto reply = session.send(bad);
+        ASSERT_FALSE(reply.has_value());
+        EXPECT_EQ(reply.error().kind, Kind::other);
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(IsValidUrl, AcceptsOnlyAbsoluteHttpAddressesWithAHost) {
+    EXPECT_TRUE(isValidUrl("http://127.0.0.1:11434/api/chat"));
+    EXPECT_TRUE(isValidUrl("https://api.example.com/v1/messages?beta=true"));
+    EXPECT_TRUE(isValidUrl("HTTPS://Example.COM"));
+
+    EXPECT_FALSE(isValidUrl(""));
+    EXPECT_FALSE(isValidUrl("api.example.com/v1"));
+    EXPECT_FALSE(isValidUrl("http://"));
+    EXPECT_FALSE(isValidUrl("http://exa mple.com/"));
+    EXPECT_FALSE(isValidUrl("https://example.com/a b"));
+    EXPECT_FALSE(isValidUrl("ftp://example.com/file"));
+    EXPECT_FALSE(isValidUrl("file:///etc/passwd"));
+    EXPECT_FALSE(isValidUrl(std::string_view{"http://a.com\0.evil", 18}));
+}
+
+TEST_F(HttpSessionTest, ConcurrentSendsFromSeveralThreadsAllSucceed) {
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 10;
+    for (int t = 0; t < kThreads; ++t)
+        server.respond("GET", "/t" + std::to_string(t), 200, "reply " + std::to_string(t));
+
+    std::vector<std::future<int>> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.push_back(std::async(std::launch::async, [&, t] {
+            int good = 0;
+            for (int i = 0; i < kPerThread; ++i) {
+                const auto reply = session.send(request("GET", "/t" + std::to_string(t)));
+                good += reply.has_value() && reply->body == "reply " + std::to_string(t) ? 1 : 0;
+            }
+            return good;
+        }));
+    }
+    for (auto& worker : workers)
+        EXPECT_EQ(worker.get(), kPerThread);
+    EXPECT_EQ(server.requests().size(), std::size_t{kThreads * kPerThread});
+}
+
+} // namespace
+} // namespace norik::core::net
