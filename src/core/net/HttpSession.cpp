@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include <curl/curl.h>
+#include <new>
 
 #include "core/AppInfo.h"
 
@@ -125,16 +126,21 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
         sink.tooLarge = true;
         return 0; // a short count makes libcurl abort with CURLE_WRITE_ERROR
     }
-    if (wanted > sink.body.capacity()) {
-        // std::string would double its capacity and could allocate past the limit; grow within it instead.
-        curl_off_t announced = -1;
-        curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        std::size_t target = std::max(wanted, sink.body.capacity() * 2);
-        if (announced > 0 && static_cast<std::uint64_t>(announced) >= wanted)
-            target = static_cast<std::size_t>(announced);
-        sink.body.reserve(std::min(target, HttpSession::kMaxBodyBytes));
+    // An exception must not unwind through libcurl's C frames; a short count aborts the transfer instead.
+    try {
+        if (wanted > sink.body.capacity()) {
+            // std::string would double its capacity and could allocate past the limit; grow within it instead.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            std::size_t target = std::max(wanted, sink.body.capacity() * 2);
+            if (announced > 0 && static_cast<std::uint64_t>(announced) >= wanted)
+                target = static_cast<std::size_t>(announced);
+            sink.body.reserve(std::min(target, HttpSession::kMaxBodyBytes));
+        }
+        sink.body.append(data, bytes);
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
-    sink.body.append(data, bytes);
     return bytes;
 }
 
