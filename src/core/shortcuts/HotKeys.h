@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include <iosfwd>
+
+#include "core/shortcuts/HotKeyBackend.h"
+#include "core/shortcuts/Shortcut.h"
+
+namespace norik::core::shortcuts {
+
+// Turns shortcuts into system-wide hot keys of a backend and routes their presses and releases back.
+// Each registration gets a fresh id that is never reused; while the hot keys are disabled or a menu of the
+// application is open, the registrations are suspended (released at the backend) and come back under
+// their old ids. Main thread only.
+class HotKeys {
+public:
+    using Callback = std::function<void(const Shortcut&)>;
+    using Describer = std::function<std::string(const Shortcut&)>;
+
+    // `describe` renders the shortcut in the "Error registering hotkey" line written to `out`.
+    HotKeys(HotKeyBackend& backend, Describer describe, std::ostream& out);
+    HotKeys(const HotKeys&) = delete;
+    HotKeys& operator=(const HotKeys&) = delete;
+    ~HotKeys();
+
+    // A refused registration is printed and leaves no hot key.
+    void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp);
+    // Removes every hot key with this shortcut.
+    void unregisterShortcut(const Shortcut& shortcut);
+
+    [[nodiscard]] bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+    [[nodiscard]] bool isMenuOpen() const { return m_menuOpen; }
+    void setMenuOpen(bool open);
+
+    // While a menu is open: the key events that the menu sees, matched against the hot keys. True when one
+    // matched and ran, so that the caller swallows the event.
+    bool handleMenuKey(const Shortcut& pressed, EventType type);
+
+    [[nodiscard]] std::size_t count() const { return m_hotKeys.size(); }
+
+private:
+    struct HotKey {
+        Shortcut shortcut;
+        Callback onKeyDown;
+        Callback onKeyUp;
+        bool registered = false;
+    };
+
+    [[nodiscard]] bool isActive() const { return m_enabled && !m_menuOpen; }
+    bool tryRegister(std::int64_t id, const Shortcut& shortcut);
+    void update();
+    void dispatch(std::uint32_t id, EventType type);
+    static void run(const HotKey& hotKey, EventType type);
+
+    HotKeyBackend& m_backend;
+    Describer m_describe;
+    std::ostream& m_out;
+    std::map<std::int64_t, HotKey> m_hotKeys;
+    std::int64_t m_lastId = 0;
+    bool m_enabled = true;
+    bool m_menuOpen = false;
+};
+
+} // namespace norik::core::shortcuts
