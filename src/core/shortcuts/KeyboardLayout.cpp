@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/shortcuts/KeyboardLayout.h"
+
+#include <array>
+
+#include <xkbcommon/xkbcommon.h>
+
+#include "core/shortcuts/KeyTable.h"
+#include "core/text/Text.h"
+
+namespace norik::core::shortcuts {
+
+namespace {
+
+constexpr std::uint32_t kEvdevToXkb = 8;
+
+struct ContextUnref {
+    void operator()(xkb_context* context) const { xkb_context_unref(context); }
+};
+
+} // namespace
+
+void KeyboardLayout::KeymapUnref::operator()(xkb_keymap* keymap) const {
+    xkb_keymap_unref(keymap);
+}
+
+KeyboardLayout::KeyboardLayout(xkb_keymap* keymap, std::uint32_t layoutIndex)
+    : m_keymap(xkb_keymap_ref(keymap), KeymapUnref{}), m_layoutIndex(layoutIndex) {}
+
+std::expected<KeyboardLayout, std::string> KeyboardLayout::fromNames(std::string_view layout,
+                                                                     std::string_view variant) {
+    const std::unique_ptr<xkb_context, ContextUnref> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    if (!context) {
+        return std::unexpected("cannot create an xkb context");
+    }
+    const std::string layoutText(layout);
+    const std::string variantText(variant);
+    const xkb_rule_names names{.rules = nullptr,
+                               .model = "pc105",
+                               .layout = layoutText.c_str(),
+                               .variant = variantText.c_str(),
+                               .options = nullptr};
+    const std::unique_ptr<xkb_keymap, KeymapUnref> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!keymap) {
+        return std::unexpected("cannot compile the keyboard layout " + layoutText);
+    }
+    return KeyboardLayout(keymap.get(), 0);
+}
+
+std::optional<std::string> KeyboardLayout::keyToCharacter(Key key) const {
+    const auto evdev = evdevCode(key);
+    if (specialKey(key) || !evdev) {
+        return std::nullopt;
+    }
+    const xkb_keysym_t* symbols = nullptr;
+    const int count =
+        xkb_keymap_key_get_syms_by_level(m_keymap.get(), *evdev + kEvdevToXkb, m_layoutIndex, 0, &symbols);
+    if (count != 1) {
+        return std::nullopt;
+    }
+    std::array<char, 16> buffer{};
+    const int written = xkb_keysym_to_utf8(symbols[0], buffer.data(), buffer.size());
+    if (written <= 1) {
+        return std::nullopt;
+    }
+    std::string character(buffer.data());
+    // Control characters (Return, Tab, Escape on keys outside the special map) print nothing.
+    if (static_cast<unsigned char>(character.front()) < 0x20 || character == "\x7f" ||
+        text::graphemeCount(character) != 1) {
+        return std::nullopt;
+    }
+    return character;
+}
+
+} // namespace norik::core::shortcuts
