@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include <curl/curl.h>
 #include <new>
@@ -146,7 +147,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
 
 TransportError describeFailure(CURLcode code, const char* detail, bool tooLarge) {
     if (tooLarge || code == CURLE_FILESIZE_EXCEEDED)
-        return error(TransportError::Kind::other, tooLargeDescription());
+        return error(TransportError::Kind::responseTooLarge, tooLargeDescription());
 
     std::string description = curl_easy_strerror(code);
     std::string_view extra{detail};
@@ -177,6 +178,27 @@ struct HttpSession::Impl {
     ShareHandle share;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
     std::string userAgent = "Norik/" + std::string{core::kVersion};
+    // Connections live in a multi handle's cache. libcurl 7.88 cannot share one connection cache between
+    // concurrent threads, so each transfer borrows a whole multi handle: consecutive requests reuse its
+    // connections, concurrent ones get their own.
+    std::mutex poolLock;
+    std::vector<MultiHandle> idleMultis;
+
+    MultiHandle borrowMulti() {
+        {
+            const std::scoped_lock guard{poolLock};
+            if (!idleMultis.empty()) {
+                MultiHandle multi = std::move(idleMultis.back());
+                idleMultis.pop_back();
+                return multi;
+            }
+        }
+        return MultiHandle{curl_multi_init()};
+    }
+    void giveBack(MultiHandle multi) {
+        const std::scoped_lock guard{poolLock};
+        idleMultis.push_back(std::move(multi));
+    }
 
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
         if (data >= 0 && data < CURL_LOCK_DATA_LAST)
@@ -188,6 +210,24 @@ struct HttpSession::Impl {
     }
 };
 
+// Returns the borrowed multi handle to the pool when the transfer is over, whatever its outcome.
+class HttpSession::MultiLease {
+public:
+    explicit MultiLease(Impl& impl) : m_impl(impl), m_multi(impl.borrowMulti()) {}
+    ~MultiLease() {
+        if (m_multi)
+            m_impl.giveBack(std::move(m_multi));
+    }
+    MultiLease(const MultiLease&) = delete;
+    MultiLease& operator=(const MultiLease&) = delete;
+
+    [[nodiscard]] CURLM* get() const { return m_multi.get(); }
+
+private:
+    Impl& m_impl;
+    MultiHandle m_multi;
+};
+
 HttpSession::HttpSession() : m_impl(std::make_unique<Impl>()) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     m_impl->share.reset(curl_share_init());
@@ -195,7 +235,6 @@ HttpSession::HttpSession() : m_impl(std::make_unique<Impl>()) {
         curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::lock);
         curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
         curl_share_setopt(share, CURLSHOPT_USERDATA, m_impl.get());
-        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     }
@@ -250,8 +289,8 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     BodySink sink;
 
     EasyHandle easy{curl_easy_init()};
-    MultiHandle multi{curl_multi_init()};
-    if (!easy || !multi)
+    MultiLease multi{*m_impl};
+    if (!easy || !multi.get())
         return std::unexpected(error(TransportError::Kind::other, "Could not set up the network transfer."));
     CURL* handle = easy.get();
     sink.easy = handle;

@@ -69,6 +69,7 @@ public:
 private:
     HttpSession();
     struct Impl;
+    class MultiLease;
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -181,7 +181,7 @@ TEST_F(HttpSessionTest, BodiesOverTheLimitAreRefusedWhetherAnnouncedOrNot) {
     for (const std::string path : {"/announced", "/chunked"}) {
         const auto reply = session.send(request("GET", path));
         ASSERT_FALSE(reply.has_value()) << path;
-        EXPECT_EQ(reply.error().kind, Kind::other) << path;
+        EXPECT_EQ(reply.error().kind, Kind::responseTooLarge) << path;
         EXPECT_NE(reply.error().description.find("too large"), std::string::npos) << reply.error().description;
     }
     const auto atLimit = session.send(request("GET", "/at-limit"));

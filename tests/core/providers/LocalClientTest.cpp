@@ -114,7 +114,8 @@ TEST_F(LocalClientTest, ExplainsTransportFailuresInItsOwnWords) {
     const auto tooLarge = LocalClient(server.baseUrl(), "m").complete("s", "u");
     ASSERT_FALSE(tooLarge.has_value());
     ASSERT_TRUE(std::holds_alternative<net::TransportError>(tooLarge.error().value()));
-    EXPECT_EQ(std::get<net::TransportError>(tooLarge.error().value()).kind, net::TransportError::Kind::responseTooLarge);
+    EXPECT_EQ(std::get<net::TransportError>(tooLarge.error().value()).kind,
+              net::TransportError::Kind::responseTooLarge);
 }
 
 TEST_F(LocalClientTest, ASilentServerTimesOutWithTheLoadingText) {
