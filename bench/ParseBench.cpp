@@ -7,10 +7,10 @@
 
 namespace {
 
-// A reply of about 3 KB, shaped like a real review of a paragraph, wrapped in a code fence.
+// A reply of about 3 KB (twelve issues), shaped like a real review of a paragraph, wrapped in a code fence.
 std::string typicalReply() {
     std::string issues;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 12; ++i) {
         if (i > 0) {
             issues += ",";
         }

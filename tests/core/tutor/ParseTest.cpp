@@ -32,7 +32,7 @@ TEST(ParseTest, CutsTheObjectOutOfSurroundingText) {
 TEST(ParseTest, KeepsValuesExactlyAsReceived) {
     const auto result = TutorService::parse(
         R"({"language":" EN ","corrected":"{x}","improved":"a } b { c","issues":[],"score":12,"notes":"ignored",)"
-        R"("extra":{"nested":[1,2]}})");
+        R"("extra":{"nested":[1,[true,null,{"x":"y"}]]}})");
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->language, " EN ");
     EXPECT_EQ(result->corrected, "{x}"); // braces inside strings are harmless: the outermost pair is taken
@@ -77,6 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
                     R"(["language","en"])",
                     std::string(R"({"language":"e)") + "\xff" + R"(n","corrected":"c","improved":"i","issues":[],"score":1})",
                     std::string(R"({"language":"en",)") + std::string(1, '\0') + R"("corrected":"c","improved":"i","issues":[],"score":1})"));
+
+TEST(ParseTest, IgnoresUnknownMembersOfEveryShapeInsideIssues) {
+    const auto result = TutorService::parse(
+        R"({"issues":[{"span":{"from":1,"to":[2,3]},"excerpt":"a","severity":2.5,"explanation":"b","category":"c",)"
+        R"("tags":[]},{"category":"d","explanation":"e","excerpt":"f"}],"score":3,"language":"x","corrected":"y",)"
+        R"("improved":"z","notes":[[["deep"]]]})");
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->issues, (std::vector<TutorResult::Issue>{{"a", "b", "c"}, {"f", "e", "d"}}));
+    EXPECT_EQ(result->score, 3);
+}
 
 TEST(ParseTest, SurvivesHostileReplies) {
     const std::string deepArrays = "{\"a\":" + std::string(1 << 20, '[') + "}";
