@@ -27,15 +27,17 @@ bench: deps
 	bench/run-all build/release
 
 fuzz:
-	scripts/install-deps --fuzz
+	scripts/install-deps --tools
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j$(JOBS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# clang-tidy 14 of Debian 12 does not know C++23; version 19 does.
 tidy: build
-	git ls-files 'src/*.cpp' | xargs clang-tidy -p build/dev --quiet
+	scripts/install-deps --tools
+	git ls-files 'src/*.cpp' | xargs clang-tidy-19 -p build/dev --quiet
 
 clean:
 	rm -rf build
