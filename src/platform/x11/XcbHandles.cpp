@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/x11/XcbHandles.h"
+
+namespace norik::platform::x11 {
+
+std::expected<XcbConnection, std::string> XcbConnection::open(const char* display) {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display, &screen);
+    if (const int error = xcb_connection_has_error(connection); error != 0) {
+        xcb_disconnect(connection);
+        return std::unexpected("cannot connect to the X server" +
+                               (display != nullptr ? " " + std::string(display) : std::string()) + " (xcb error " +
+                               std::to_string(error) + ")");
+    }
+    return XcbConnection(connection, screen);
+}
+
+XcbConnection& XcbConnection::operator=(XcbConnection&& other) noexcept {
+    if (this != &other) {
+        XcbConnection released(std::move(*this));
+        m_connection = std::exchange(other.m_connection, nullptr);
+        m_screen = other.m_screen;
+    }
+    return *this;
+}
+
+XcbConnection::~XcbConnection() {
+    if (m_connection != nullptr) {
+        xcb_disconnect(m_connection);
+    }
+}
+
+xcb_window_t rootWindow(xcb_connection_t* connection, int screenNumber) {
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int index = 0; screens.rem > 0; ++index, xcb_screen_next(&screens)) {
+        if (index == screenNumber) {
+            return screens.data->root;
+        }
+    }
+    return XCB_NONE;
+}
+
+} // namespace norik::platform::x11
