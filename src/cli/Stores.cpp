@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/Stores.h"
+
+#include <cstdlib>
+
+#include "platform/secret/SecretStoreFactory.h"
+
+namespace norik::cli {
+
+class Stores::LazySecretStore final : public core::SecretStore {
+public:
+    [[nodiscard]] std::optional<std::string> read(const std::string& account) override {
+        return backend().read(account);
+    }
+    void store(const std::string& text, const std::string& account) override { backend().store(text, account); }
+
+private:
+    core::SecretStore& backend() {
+        if (!m_store) {
+            m_store = platform::makeSecretStore();
+        }
+        return *m_store;
+    }
+
+    std::unique_ptr<core::SecretStore> m_store;
+};
+
+Stores::Stores() : m_secrets(std::make_unique<LazySecretStore>()), m_preferences(m_settings, *m_secrets) {}
+
+Stores::~Stores() = default;
+
+core::SecretStore& Stores::secrets() {
+    return *m_secrets;
+}
+
+core::NorikStore& Stores::norikStore() {
+    if (!m_norikStore) {
+        m_norikStore = std::make_unique<core::NorikStore>(core::NorikStore::defaultLocation());
+    }
+    return *m_norikStore;
+}
+
+core::HistoryStore& Stores::history() {
+    if (!m_history) {
+        m_history.emplace(norikStore());
+    }
+    return *m_history;
+}
+
+std::optional<std::string> apiKeyVariable(core::LLMProvider provider) {
+    switch (provider) {
+    case core::LLMProvider::anthropic:
+        return "ANTHROPIC_API_KEY";
+    case core::LLMProvider::openAI:
+        return "OPENAI_API_KEY";
+    case core::LLMProvider::local:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::string environmentApiKey(core::LLMProvider provider) {
+    const auto variable = apiKeyVariable(provider);
+    const char* value = variable ? std::getenv(variable->c_str()) : nullptr;
+    return value != nullptr ? value : "";
+}
+
+std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets) {
+    if (auto stored = secrets.read(core::Preferences::apiKeyAccount(provider)); stored && !stored->empty()) {
+        return *std::move(stored);
+    }
+    return environmentApiKey(provider);
+}
+
+} // namespace norik::cli
