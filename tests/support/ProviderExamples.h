@@ -29,7 +29,9 @@ inline std::string exampleMessage(const std::string& name) {
                                         : body.at("error").at("message").get<std::string>();
 }
 
-inline const core::LLMError* llmError(const core::ReviewError& error) { return error.llmError(); }
+inline const core::LLMError* llmError(const core::ReviewError& error) {
+    return error.llmError();
+}
 
 inline bool isDecodingError(const core::ReviewError& error) {
     return std::holds_alternative<core::DecodingError>(error.value());

@@ -31,8 +31,8 @@ struct HttpResponse {
 // A transfer that produced no HTTP response.
 struct TransportError {
     enum class Kind {
-        cancelled,     // the caller's stop token was triggered
-        timedOut,      // the request's time-out ran out
+        cancelled,        // the caller's stop token was triggered
+        timedOut,         // the request's time-out ran out
         cannotConnect,    // refused, unreachable, name not resolved
         responseTooLarge, // the body passed HttpSession::kMaxBodyBytes
         other,            // TLS failure, broken connection, malformed URL, …

@@ -16,9 +16,8 @@ namespace norik::core {
 class LLMClient {
 public:
     virtual ~LLMClient() = default;
-    [[nodiscard]] virtual std::expected<std::string, ReviewError> complete(const std::string& system,
-                                                                           const std::string& user,
-                                                                           std::stop_token stop = {}) const = 0;
+    [[nodiscard]] virtual std::expected<std::string, ReviewError>
+    complete(const std::string& system, const std::string& user, std::stop_token stop = {}) const = 0;
 };
 
 } // namespace norik::core

@@ -19,8 +19,8 @@ std::string LLMError::userMessage() const {
             } else if constexpr (std::is_same_v<T, RateLimited>) {
                 return error.message.value_or("Rate limited or out of credit. Check your plan and usage.");
             } else if constexpr (std::is_same_v<T, ApiError>) {
-                return error.message.value_or("The AI service returned an error (HTTP " +
-                                              std::to_string(error.status) + ").");
+                return error.message.value_or("The AI service returned an error (HTTP " + std::to_string(error.status) +
+                                              ").");
             } else if constexpr (std::is_same_v<T, MissingAPIKey>) {
                 return "No API key set. Add one in Settings.";
             } else if constexpr (std::is_same_v<T, InvalidAPIKey>) {

@@ -46,8 +46,8 @@ public:
                                  InvalidAPIKey, InvalidResponse, NotImplemented>;
 
     template <typename T>
-        requires std::is_constructible_v<Variant, T>
-    LLMError(T value) : m_value(std::move(value)) {} // NOLINT(google-explicit-constructor)
+    requires std::is_constructible_v<Variant, T> LLMError(T value)
+        : m_value(std::move(value)) {} // NOLINT(google-explicit-constructor)
 
     static LLMError providerUnavailable(std::string message) { return ProviderUnavailable{std::move(message)}; }
     static LLMError modelNotFound(std::string model) { return ModelNotFound{std::move(model)}; }

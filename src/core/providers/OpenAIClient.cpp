@@ -20,8 +20,8 @@ using namespace provider_request;
 constexpr std::chrono::seconds kTimeout{60};
 constexpr std::string_view kUnreachable = "Couldn't reach the OpenAI API. Check your connection.";
 constexpr std::array<std::string_view, 5> kChatPrefixes{"gpt-", "chatgpt", "o1", "o3", "o4"};
-constexpr std::array<std::string_view, 10> kNonChatWords{"image",   "audio",      "tts",        "whisper", "embedding",
-                                                         "moderation", "realtime", "transcribe", "search", "instruct"};
+constexpr std::array<std::string_view, 10> kNonChatWords{"image",      "audio",    "tts",        "whisper", "embedding",
+                                                         "moderation", "realtime", "transcribe", "search",  "instruct"};
 constexpr std::array<std::string_view, 4> kReasoningPrefixes{"o1", "o3", "o4", "gpt-5"};
 
 // Every choice must carry a message with a string content: a null content is a refusal or a tool
@@ -68,7 +68,9 @@ bool OpenAIClient::isChatModelId(std::string_view id) {
            std::ranges::none_of(kNonChatWords, [id](std::string_view word) { return id.find(word) != id.npos; });
 }
 
-bool OpenAIClient::isReasoningModelId(std::string_view id) { return startsWithAny(id, kReasoningPrefixes); }
+bool OpenAIClient::isReasoningModelId(std::string_view id) {
+    return startsWithAny(id, kReasoningPrefixes);
+}
 
 std::expected<std::string, ReviewError> OpenAIClient::complete(const std::string& system, const std::string& user,
                                                                std::stop_token stop) const {

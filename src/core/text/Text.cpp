@@ -68,7 +68,9 @@ bool decodesCleanly(std::string_view text) {
 
 } // namespace
 
-bool isValidUtf8(std::string_view text) { return decodesCleanly(text); }
+bool isValidUtf8(std::string_view text) {
+    return decodesCleanly(text);
+}
 
 std::string trimmed(std::string_view text) {
     std::size_t begin = 0;
@@ -113,7 +115,8 @@ std::string prefixGraphemes(std::string_view text, std::size_t count) {
 }
 
 std::string lowercased(std::string_view text) {
-    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     unicode.toLower(icu::Locale::getRoot());
     std::string result;
     unicode.toUTF8String(result);
@@ -125,7 +128,8 @@ std::string capitalized(std::string_view text) {
         return {};
     }
     const std::string first = prefixGraphemes(text, 1);
-    icu::UnicodeString head = icu::UnicodeString::fromUTF8(icu::StringPiece(first.data(), static_cast<int32_t>(first.size())));
+    icu::UnicodeString head =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(first.data(), static_cast<int32_t>(first.size())));
     head.toUpper(icu::Locale::getRoot());
     std::string result;
     head.toUTF8String(result);

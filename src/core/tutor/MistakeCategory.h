@@ -13,10 +13,9 @@ enum class MistakeCategory { grammar, spelling, wordChoice, register_, punctuati
 namespace mistake_category {
 
 // Every walk over the categories follows this order.
-inline constexpr std::array kAllCases{MistakeCategory::grammar,  MistakeCategory::spelling,
-                                      MistakeCategory::wordChoice, MistakeCategory::register_,
-                                      MistakeCategory::punctuation, MistakeCategory::syntax,
-                                      MistakeCategory::other};
+inline constexpr std::array kAllCases{
+    MistakeCategory::grammar,     MistakeCategory::spelling, MistakeCategory::wordChoice, MistakeCategory::register_,
+    MistakeCategory::punctuation, MistakeCategory::syntax,   MistakeCategory::other};
 
 // The stored form, and the form shown to the model.
 [[nodiscard]] std::string_view rawValue(MistakeCategory category);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/tutor/TutorService.h"
 
-#include <cmath>
 #include <limits>
 #include <optional>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "core/providers/AnthropicClient.h"
@@ -184,8 +184,8 @@ public:
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
 private:
-    static constexpr unsigned kLanguage = 1U << 0U, kCorrected = 1U << 1U, kImproved = 1U << 2U,
-                              kIssues = 1U << 3U, kScore = 1U << 4U;
+    static constexpr unsigned kLanguage = 1U << 0U, kCorrected = 1U << 1U, kImproved = 1U << 2U, kIssues = 1U << 3U,
+                              kScore = 1U << 4U;
     static constexpr unsigned kAllFields = kLanguage | kCorrected | kImproved | kIssues | kScore;
     static constexpr unsigned kExcerpt = 1U << 0U, kExplanation = 1U << 1U, kCategory = 1U << 2U;
     static constexpr unsigned kAllIssueFields = kExcerpt | kExplanation | kCategory;
@@ -331,10 +331,13 @@ std::optional<PreparedText> prepareReviewText(std::string_view captured) {
 std::string toJson(const TutorResult& result) {
     json issues = json::array();
     for (const auto& issue : result.issues) {
-        issues.push_back({{"excerpt", issue.excerpt}, {"explanation", issue.explanation}, {"category", issue.category}});
+        issues.push_back(
+            {{"excerpt", issue.excerpt}, {"explanation", issue.explanation}, {"category", issue.category}});
     }
-    const json object = {{"language", result.language}, {"corrected", result.corrected},
-                         {"improved", result.improved}, {"issues", std::move(issues)},
+    const json object = {{"language", result.language},
+                         {"corrected", result.corrected},
+                         {"improved", result.improved},
+                         {"issues", std::move(issues)},
                          {"score", result.score}};
     return object.dump(2, ' ', false, json::error_handler_t::replace);
 }

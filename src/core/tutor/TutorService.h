@@ -26,14 +26,15 @@ public:
     // Fails with whatever the client fails with (passed on unchanged, no retry) or with
     // LLMError::invalidResponse when the reply does not parse. `text` is sent verbatim.
     [[nodiscard]] std::expected<TutorResult, ReviewError> review(const std::string& text,
-                                                               const Preferences::Snapshot& preferences,
-                                                               std::span<const std::string> frequentCategories,
-                                                               std::stop_token stop = {}) const;
+                                                                 const Preferences::Snapshot& preferences,
+                                                                 std::span<const std::string> frequentCategories,
+                                                                 std::stop_token stop = {}) const;
 
     // The local client gets the endpoint and never the key; the cloud clients the key and never the endpoint.
     [[nodiscard]] static std::unique_ptr<LLMClient> makeClient(const Preferences::Snapshot& preferences);
     [[nodiscard]] static std::string systemPrompt(std::string_view explanationLanguage);
-    [[nodiscard]] static std::string userMessage(std::string_view text, std::span<const std::string> frequentCategories);
+    [[nodiscard]] static std::string userMessage(std::string_view text,
+                                                 std::span<const std::string> frequentCategories);
 
     // Cuts the JSON object out of the model's reply (from the first "{" to the last "}") and decodes
     // it. Fails with LLMError::invalidResponse for anything that is not a valid reply object; the

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/ProviderExamples.h"
 #include "support/LoopbackServer.h"
+#include "support/ProviderExamples.h"
 
 namespace norik::core {
 namespace {
@@ -126,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AnthropicClientTest, EveryTransportFailureIsTheConnectionText) {
     const auto expected = ReviewError(LLMError::providerUnavailable(std::string(kUnreachable)));
 
-    const auto refused = AnthropicClient("key", "m", "http://127.0.0.1:" + std::to_string(test::refusedPort()))
-                             .complete("s", "u");
+    const auto refused =
+        AnthropicClient("key", "m", "http://127.0.0.1:" + std::to_string(test::refusedPort())).complete("s", "u");
     EXPECT_EQ(refused.error(), expected);
 
     server.respond("POST", "/v1/messages", 200, std::string(9 * 1024 * 1024, ' '));

@@ -14,7 +14,8 @@ TEST(LLMErrorTest, UserMessages) {
     EXPECT_EQ(LLMError::providerUnavailable("as is").userMessage(), "as is");
     EXPECT_EQ(LLMError::modelNotFound("llama3").userMessage(),
               "Model \"llama3\" isn't available. Pull it or pick another in Settings.");
-    EXPECT_EQ(LLMError::modelNotFound("").userMessage(), "Model \"\" isn't available. Pull it or pick another in Settings.");
+    EXPECT_EQ(LLMError::modelNotFound("").userMessage(),
+              "Model \"\" isn't available. Pull it or pick another in Settings.");
     EXPECT_EQ(LLMError::rateLimited(std::nullopt).userMessage(),
               "Rate limited or out of credit. Check your plan and usage.");
     EXPECT_EQ(LLMError::rateLimited("slow down").userMessage(), "slow down");
@@ -41,8 +42,9 @@ TEST(LLMErrorBodyTest, ExtractsNestedThenFlatMessages) {
     EXPECT_EQ(LLMErrorBody::message(R"({"error":{"message":"nested","type":"x","code":null},"id":1})"), "nested");
     EXPECT_EQ(LLMErrorBody::message(R"({"error":"flat"})"), "flat");
     EXPECT_EQ(LLMErrorBody::message(R"({"error":{"message":""}})"), "");
-    for (const char* body : {R"({"error":{"type":"no message"}})", "", "<html>502</html>", R"({"error":{"message":5}})",
-                             R"({"message":"top level"})", R"(["error"])", R"({"error":null})", "{\"error\":\"\xff\"}"}) {
+    for (const char* body :
+         {R"({"error":{"type":"no message"}})", "", "<html>502</html>", R"({"error":{"message":5}})",
+          R"({"message":"top level"})", R"(["error"])", R"({"error":null})", "{\"error\":\"\xff\"}"}) {
         EXPECT_FALSE(LLMErrorBody::message(body).has_value()) << body;
     }
 }

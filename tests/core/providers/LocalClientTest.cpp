@@ -91,17 +91,17 @@ TEST_P(LocalStatusTest, ClassifiesTheStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LocalStatusTest,
-    testing::Values(
-        StatusCase{"MissingModelNamesTheConfiguredOne", 404, example("ollama-chat-404.json"), LLMError::modelNotFound("")},
-        StatusCase{"MissingModelOlderServers", 404, example("ollama-chat-404-pre-0.12.json"),
-                   LLMError::modelNotFound("")},
-        StatusCase{"ServerErrorCarriesTheFlatMessage", 500, example("ollama-error-500.json"),
-                   LLMError::apiError(500, test::exampleMessage("ollama-error-500.json"))},
-        StatusCase{"UnauthorizedIsAPlainApiError", 401, R"({"error":"unauthorized"})",
-                   LLMError::apiError(401, "unauthorized")},
-        StatusCase{"TooManyRequestsIsAPlainApiError", 429, "", LLMError::apiError(429, std::nullopt)},
-        StatusCase{"NotAChatModel", 400, example("ollama-chat-400-not-chat.json"),
-                   LLMError::apiError(400, test::exampleMessage("ollama-chat-400-not-chat.json"))}),
+    testing::Values(StatusCase{"MissingModelNamesTheConfiguredOne", 404, example("ollama-chat-404.json"),
+                               LLMError::modelNotFound("")},
+                    StatusCase{"MissingModelOlderServers", 404, example("ollama-chat-404-pre-0.12.json"),
+                               LLMError::modelNotFound("")},
+                    StatusCase{"ServerErrorCarriesTheFlatMessage", 500, example("ollama-error-500.json"),
+                               LLMError::apiError(500, test::exampleMessage("ollama-error-500.json"))},
+                    StatusCase{"UnauthorizedIsAPlainApiError", 401, R"({"error":"unauthorized"})",
+                               LLMError::apiError(401, "unauthorized")},
+                    StatusCase{"TooManyRequestsIsAPlainApiError", 429, "", LLMError::apiError(429, std::nullopt)},
+                    StatusCase{"NotAChatModel", 400, example("ollama-chat-400-not-chat.json"),
+                               LLMError::apiError(400, test::exampleMessage("ollama-chat-400-not-chat.json"))}),
     [](const testing::TestParamInfo<StatusCase>& row) { return row.param.name; });
 
 TEST_F(LocalClientTest, ExplainsTransportFailuresInItsOwnWords) {
@@ -120,17 +120,16 @@ TEST_F(LocalClientTest, ExplainsTransportFailuresInItsOwnWords) {
 
 TEST_F(LocalClientTest, ASilentServerTimesOutWithTheLoadingText) {
     server.neverAnswer("POST", "/api/chat");
-    EXPECT_EQ(LocalClient(server.baseUrl(), "m", std::chrono::milliseconds{200}).complete("s", "u").error(),
-              ReviewError(LLMError::providerUnavailable(
-                  "The local model timed out - it may still be loading. Try again.")));
+    EXPECT_EQ(
+        LocalClient(server.baseUrl(), "m", std::chrono::milliseconds{200}).complete("s", "u").error(),
+        ReviewError(LLMError::providerUnavailable("The local model timed out - it may still be loading. Try again.")));
 }
 
 TEST_F(LocalClientTest, CancellationIsReportedAsCancellation) {
     server.neverAnswer("POST", "/api/chat");
     std::stop_source stop;
-    auto pending = std::async(std::launch::async, [&] {
-        return LocalClient(server.baseUrl(), "m").complete("s", "u", stop.get_token());
-    });
+    auto pending = std::async(std::launch::async,
+                              [&] { return LocalClient(server.baseUrl(), "m").complete("s", "u", stop.get_token()); });
     ASSERT_TRUE(server.waitForRequests(1));
     stop.request_stop();
     ASSERT_EQ(pending.wait_for(test::kPromptly), std::future_status::ready);

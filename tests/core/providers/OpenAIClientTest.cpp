@@ -103,26 +103,27 @@ TEST_P(OpenAIStatusTest, ClassifiesTheStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OpenAIStatusTest,
-    testing::Values(
-        StatusCase{"Unauthorized", 401, example("openai-error-401.json"), LLMError::invalidAPIKey()},
-        StatusCase{"UnknownModelNamesTheConfiguredModel", 404, example("openai-error-404-model.json"),
-                   LLMError::modelNotFound("gpt-4o")},
-        StatusCase{"ResponsesOnlyModel", 404, example("openai-error-404-responses-only.json"),
-                   LLMError::modelNotFound("gpt-4o")},
-        StatusCase{"RateLimit", 429, example("openai-error-429-rate-limit.json"),
-                   LLMError::rateLimited(exampleMessage("openai-error-429-rate-limit.json"))},
-        StatusCase{"InsufficientQuota", 429, example("openai-error-429-insufficient-quota.json"),
-                   LLMError::rateLimited(exampleMessage("openai-error-429-insufficient-quota.json"))},
-        StatusCase{"RateLimitWithoutBody", 429, "", LLMError::rateLimited(std::nullopt)},
-        StatusCase{"BadRequest", 400, example("openai-error-400-temperature.json"),
-                   LLMError::apiError(400, exampleMessage("openai-error-400-temperature.json"))},
-        StatusCase{"ServerErrorWithoutMessage", 502, R"({"error":{"code":502}})", LLMError::apiError(502, std::nullopt)}),
+    testing::Values(StatusCase{"Unauthorized", 401, example("openai-error-401.json"), LLMError::invalidAPIKey()},
+                    StatusCase{"UnknownModelNamesTheConfiguredModel", 404, example("openai-error-404-model.json"),
+                               LLMError::modelNotFound("gpt-4o")},
+                    StatusCase{"ResponsesOnlyModel", 404, example("openai-error-404-responses-only.json"),
+                               LLMError::modelNotFound("gpt-4o")},
+                    StatusCase{"RateLimit", 429, example("openai-error-429-rate-limit.json"),
+                               LLMError::rateLimited(exampleMessage("openai-error-429-rate-limit.json"))},
+                    StatusCase{"InsufficientQuota", 429, example("openai-error-429-insufficient-quota.json"),
+                               LLMError::rateLimited(exampleMessage("openai-error-429-insufficient-quota.json"))},
+                    StatusCase{"RateLimitWithoutBody", 429, "", LLMError::rateLimited(std::nullopt)},
+                    StatusCase{"BadRequest", 400, example("openai-error-400-temperature.json"),
+                               LLMError::apiError(400, exampleMessage("openai-error-400-temperature.json"))},
+                    StatusCase{"ServerErrorWithoutMessage", 502, R"({"error":{"code":502}})",
+                               LLMError::apiError(502, std::nullopt)}),
     [](const testing::TestParamInfo<StatusCase>& row) { return row.param.name; });
 
 TEST_F(OpenAIClientTest, EveryTransportFailureIsTheConnectionText) {
     const auto expected = ReviewError(LLMError::providerUnavailable(std::string(kUnreachable)));
-    EXPECT_EQ(OpenAIClient("k", "m", "http://127.0.0.1:" + std::to_string(test::refusedPort())).complete("s", "u").error(),
-              expected);
+    EXPECT_EQ(
+        OpenAIClient("k", "m", "http://127.0.0.1:" + std::to_string(test::refusedPort())).complete("s", "u").error(),
+        expected);
 
     server.neverAnswer("POST", "/v1/chat/completions");
     std::stop_source stop;

@@ -23,9 +23,9 @@ TEST(TextTest, TrimPassesInvalidBytesThrough) {
 }
 
 TEST(TextTest, CountsAndCutsByGraphemeCluster) {
-    const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";   // one cluster, five code points
-    const std::string flag = "\U0001F1EB\U0001F1F7";                            // regional indicator pair
-    const std::string accented = "e\u0301";                                     // e + combining acute
+    const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467"; // one cluster, five code points
+    const std::string flag = "\U0001F1EB\U0001F1F7";                         // regional indicator pair
+    const std::string accented = "e\u0301";                                  // e + combining acute
     const std::string text = family + flag + accented + "ab";
     EXPECT_EQ(graphemeCount(text), 5U);
     EXPECT_EQ(prefixGraphemes(text, 3), family + flag + accented);
@@ -38,8 +38,8 @@ TEST(TextTest, CountsAndCutsByGraphemeCluster) {
 
 TEST(TextTest, LowercasingIsFullUnicode) {
     EXPECT_EQ(lowercased("WORD-Choice"), "word-choice");
-    EXPECT_EQ(lowercased("ÀÉÎ ΣΑΣ"), "àéî σας");   // final sigma
-    EXPECT_EQ(lowercased("\u0130"), "i\u0307");     // dotted capital I expands to two code points
+    EXPECT_EQ(lowercased("ÀÉÎ ΣΑΣ"), "àéî σας"); // final sigma
+    EXPECT_EQ(lowercased("\u0130"), "i\u0307");  // dotted capital I expands to two code points
 }
 
 TEST(TextTest, CapitalizingTouchesOnlyTheFirstCharacter) {

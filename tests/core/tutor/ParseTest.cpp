@@ -21,8 +21,8 @@ bool isInvalidResponse(const std::expected<TutorResult, ReviewError>& result) {
 }
 
 TEST(ParseTest, CutsTheObjectOutOfSurroundingText) {
-    for (const std::string& reply : {kObject, "```json\n" + kObject + "\n```", "Here you go:\n" + kObject + "\nHope it helps.",
-                                     "\n\n  " + kObject + "  \n"}) {
+    for (const std::string& reply : {kObject, "```json\n" + kObject + "\n```",
+                                     "Here you go:\n" + kObject + "\nHope it helps.", "\n\n  " + kObject + "  \n"}) {
         const auto result = TutorService::parse(reply);
         ASSERT_TRUE(result.has_value()) << reply;
         EXPECT_EQ(*result, expectedObject());
@@ -42,10 +42,12 @@ TEST(ParseTest, KeepsValuesExactlyAsReceived) {
 
     EXPECT_EQ(TutorService::parse(R"({"language":"","corrected":"","improved":"","issues":[],"score":-1})")->score, -1);
     EXPECT_EQ(TutorService::parse(R"({"language":"","corrected":"","improved":"","issues":[],"score":7.0})")->score, 7);
-    EXPECT_EQ(TutorService::parse(R"({"score":-9223372036854775808,"language":"","corrected":"","improved":"","issues":[]})")
-                  ->score,
-              INT64_MIN);
-    const auto withNul = TutorService::parse(std::string(R"({"language":"a\u0000b","corrected":"","improved":"","issues":[],"score":1})"));
+    EXPECT_EQ(
+        TutorService::parse(R"({"score":-9223372036854775808,"language":"","corrected":"","improved":"","issues":[]})")
+            ->score,
+        INT64_MIN);
+    const auto withNul = TutorService::parse(
+        std::string(R"({"language":"a\u0000b","corrected":"","improved":"","issues":[],"score":1})"));
     ASSERT_TRUE(withNul.has_value());
     EXPECT_EQ(withNul->language, std::string("a\0b", 3));
 }
@@ -60,23 +62,23 @@ const std::string kNoScore = R"({"language":"en","corrected":"c","improved":"i",
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, RejectedReplyTest,
-    testing::Values("", "no json here", "{ but no closing", "} before {",
-                    kNoScore,
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":"7"})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":7.5})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":null})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":9223372036854775808})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1e30})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":{},"score":1})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y"}],"score":1})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y","category":3}],"score":1})",
-                    R"({"Language":"en","corrected":"c","improved":"i","issues":[],"score":1})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1} and {"more"})",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1} then a stray })",
-                    R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1)",
-                    R"(["language","en"])",
-                    std::string(R"({"language":"e)") + "\xff" + R"(n","corrected":"c","improved":"i","issues":[],"score":1})",
-                    std::string(R"({"language":"en",)") + std::string(1, '\0') + R"("corrected":"c","improved":"i","issues":[],"score":1})"));
+    testing::Values(
+        "", "no json here", "{ but no closing", "} before {", kNoScore,
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":"7"})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":7.5})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":null})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":9223372036854775808})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1e30})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":{},"score":1})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y"}],"score":1})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y","category":3}],"score":1})",
+        R"({"Language":"en","corrected":"c","improved":"i","issues":[],"score":1})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1} and {"more"})",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1} then a stray })",
+        R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1)", R"(["language","en"])",
+        std::string(R"({"language":"e)") + "\xff" + R"(n","corrected":"c","improved":"i","issues":[],"score":1})",
+        std::string(R"({"language":"en",)") + std::string(1, '\0') +
+            R"("corrected":"c","improved":"i","issues":[],"score":1})"));
 
 TEST(ParseTest, IgnoresUnknownMembersOfEveryShapeInsideIssues) {
     const auto result = TutorService::parse(

@@ -12,6 +12,7 @@
 #include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
 #include "core/text/Text.h"
+
 #include "support/LoopbackServer.h"
 
 namespace norik::core {
@@ -19,11 +20,12 @@ namespace {
 
 using nlohmann::json;
 
-const std::string kReply = "Sure! Here is the review:\n```json\n"
-                           R"({"language":"de","corrected":"Ich bin gegangen.","improved":"Ich ging.","issues":[)"
-                           R"({"excerpt":"habe gegangen","explanation":"Verbs of motion take sein.","category":"Grammar"}],)"
-                           R"("score":5})"
-                           "\n```\nGood luck!";
+const std::string kReply =
+    "Sure! Here is the review:\n```json\n"
+    R"({"language":"de","corrected":"Ich bin gegangen.","improved":"Ich ging.","issues":[)"
+    R"({"excerpt":"habe gegangen","explanation":"Verbs of motion take sein.","category":"Grammar"}],)"
+    R"("score":5})"
+    "\n```\nGood luck!";
 
 class TutorServiceTest : public testing::Test {
 protected:
@@ -31,7 +33,8 @@ protected:
         server.respond("POST", "/v1/messages", 200, json{{"content", {{{"type", "text"}, {"text", kReply}}}}}.dump());
         server.respond("POST", "/chat/completions", 200,
                        json{{"choices", {{{"message", {{"content", kReply}}}}}}}.dump());
-        server.respond("POST", "/api/chat", 200, json{{"message", {{"role", "assistant"}, {"content", kReply}}}}.dump());
+        server.respond("POST", "/api/chat", 200,
+                       json{{"message", {{"role", "assistant"}, {"content", kReply}}}}.dump());
         ::setenv("NORIK_ANTHROPIC_BASE_URL", server.baseUrl().c_str(), 1);
         ::setenv("NORIK_OPENAI_BASE_URL", server.baseUrl().c_str(), 1);
     }
