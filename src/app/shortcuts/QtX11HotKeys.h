@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+
+#include <QAbstractNativeEventFilter>
+
+#include "platform/x11/X11HotKeyBackend.h"
+
+namespace norik::app {
+
+// The X11 hot keys of a running Qt application: the backend works on Qt's own X connection, where the
+// grabbed keys arrive, and a native event filter feeds it every event. The filter never consumes an event,
+// so Qt still sees the keyboard and keymap events it needs. Lives on the main thread, after QApplication.
+class QtX11HotKeys final : public QAbstractNativeEventFilter {
+public:
+    // Fails when the application does not run on X11 (the xcb platform plugin).
+    [[nodiscard]] static std::expected<std::unique_ptr<QtX11HotKeys>, std::string> create();
+    QtX11HotKeys(const QtX11HotKeys&) = delete;
+    QtX11HotKeys& operator=(const QtX11HotKeys&) = delete;
+    ~QtX11HotKeys() override;
+
+    [[nodiscard]] platform::x11::X11HotKeyBackend& backend() { return *m_backend; }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    explicit QtX11HotKeys(std::unique_ptr<platform::x11::X11HotKeyBackend> backend);
+
+    std::unique_ptr<platform::x11::X11HotKeyBackend> m_backend;
+};
+
+} // namespace norik::app
