@@ -97,24 +97,7 @@ std::vector<std::string> AnthropicClient::listModels(const std::string& apiKey, 
         .body = {},
         .timeout = kTimeout,
     };
-    const auto response = net::HttpSession::shared().send(request, std::move(stop));
-    if (!response || response->status != 200) {
-        return {};
-    }
-    const json list = json::parse(response->body, nullptr, /*allow_exceptions=*/false);
-    const auto data = list.is_object() ? list.find("data") : list.end();
-    if (data == list.end() || !data->is_array()) {
-        return {};
-    }
-    std::vector<std::string> ids;
-    for (const json& model : *data) {
-        const auto id = model.is_object() ? model.find("id") : model.end();
-        if (id == model.end() || !id->is_string()) {
-            return {}; // one malformed entry makes the whole list undecodable
-        }
-        ids.push_back(id->get<std::string>());
-    }
-    return ids;
+    return fetchListing(request, std::move(stop), "data", "id");
 }
 
 } // namespace norik::core

@@ -128,23 +128,7 @@ std::vector<std::string> listModels(const std::string& endpoint, std::stop_token
         return {};
     }
     const net::HttpRequest request{.method = "GET", .url = std::move(url), .headers = {}, .body = {}, .timeout = {}};
-    const auto response = net::HttpSession::shared().send(request, std::move(stop));
-    if (!response || response->status != 200) {
-        return {};
-    }
-    const json tags = json::parse(response->body, nullptr, /*allow_exceptions=*/false);
-    const auto models = tags.is_object() ? tags.find("models") : tags.end();
-    std::vector<std::string> names;
-    if (models == tags.end() || !models->is_array()) {
-        return names;
-    }
-    for (const json& model : *models) {
-        const auto name = model.is_object() ? model.find("name") : model.end();
-        if (name == model.end() || !name->is_string()) {
-            return {}; // one malformed entry makes the whole body undecodable, which counts as empty
-        }
-        names.push_back(name->get<std::string>());
-    }
+    std::vector<std::string> names = fetchListing(request, std::move(stop), "models", "name");
     std::ranges::sort(names);
     return names;
 }

@@ -122,25 +122,8 @@ std::vector<std::string> OpenAIClient::listModels(const std::string& apiKey, std
         .body = {},
         .timeout = kTimeout,
     };
-    const auto response = net::HttpSession::shared().send(request, std::move(stop));
-    if (!response || response->status != 200) {
-        return {};
-    }
-    const json list = json::parse(response->body, nullptr, /*allow_exceptions=*/false);
-    const auto data = list.is_object() ? list.find("data") : list.end();
-    std::vector<std::string> ids;
-    if (data == list.end() || !data->is_array()) {
-        return ids;
-    }
-    for (const json& model : *data) {
-        const auto id = model.is_object() ? model.find("id") : model.end();
-        if (id == model.end() || !id->is_string()) {
-            return {}; // one malformed entry makes the whole list undecodable, which counts as empty
-        }
-        if (isChatModelId(id->get_ref<const std::string&>())) {
-            ids.push_back(id->get<std::string>());
-        }
-    }
+    std::vector<std::string> ids = fetchListing(request, std::move(stop), "data", "id");
+    std::erase_if(ids, [](const std::string& id) { return !isChatModelId(id); });
     std::ranges::sort(ids);
     return ids;
 }

@@ -41,4 +41,27 @@ DecodingError missingMember(std::string_view path, std::string_view expected) {
     return DecodingError{"The response has no " + std::string(expected) + " at " + std::string(path) + "."};
 }
 
+std::vector<std::string> fetchListing(const net::HttpRequest& request, std::stop_token stop, const char* array,
+                                      const char* field) {
+    const auto response = net::HttpSession::shared().send(request, std::move(stop));
+    if (!response || response->status != 200) {
+        return {};
+    }
+    const nlohmann::json list = nlohmann::json::parse(response->body, nullptr, /*allow_exceptions=*/false);
+    const auto entries = list.is_object() ? list.find(array) : list.end();
+    if (entries == list.end() || !entries->is_array()) {
+        return {};
+    }
+    std::vector<std::string> names;
+    names.reserve(entries->size());
+    for (const nlohmann::json& entry : *entries) {
+        const auto name = entry.is_object() ? entry.find(field) : entry.end();
+        if (name == entry.end() || !name->is_string()) {
+            return {};
+        }
+        names.push_back(name->get<std::string>());
+    }
+    return names;
+}
+
 } // namespace norik::core::provider_request

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <expected>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "core/net/HttpSession.h"
 #include "core/providers/ReviewError.h"
 
 // Pieces the three provider clients share; not part of the core's public interface.
@@ -26,5 +29,11 @@ namespace norik::core::provider_request {
 [[nodiscard]] std::expected<nlohmann::json, ReviewError> parseBody(std::string_view body);
 
 [[nodiscard]] DecodingError missingMember(std::string_view path, std::string_view expected);
+
+// What a listing endpoint names: the `field` string of every entry of the `array` member of a 200 body,
+// in the order received. Listings never fail: a failed transfer, another status, or a body in which any
+// entry lacks the field all give an empty list.
+[[nodiscard]] std::vector<std::string> fetchListing(const net::HttpRequest& request, std::stop_token stop,
+                                                    const char* array, const char* field);
 
 } // namespace norik::core::provider_request
