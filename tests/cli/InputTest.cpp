@@ -9,6 +9,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,6 +25,11 @@ public:
     explicit FedPipe(std::string data) {
         EXPECT_EQ(::pipe2(m_ends.data(), O_CLOEXEC), 0);
         m_writer = std::thread([this, data = std::move(data)] {
+            // A write to a closed pipe then fails with EPIPE instead of ending the test program.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
             std::size_t written = 0;
             while (written < data.size()) {
                 const ssize_t count = ::write(m_ends[1], data.data() + written, data.size() - written);

@@ -104,13 +104,10 @@ TEST_F(ReviewTest, LocalReviewFromStandardInputLeavesOutAnEmptyLesson) {
     reply["issues"] = json::array();
     reply["score"] = 10;
     m_server.respond("POST", "/api/chat", 200, ollamaBody(reply));
-    for (const auto& [key, value] : {std::pair{"provider", std::string("local")},
-                                     {"localEndpoint", m_server.baseUrl()},
-                                     {"model.local", std::string("llama3.2:latest")}}) {
-        ASSERT_EQ(norik({"config", "set", key, value}).exitCode, 0);
-    }
+    ASSERT_EQ(norik({"config", "set", "provider", "local"}).exitCode, 0);
+    ASSERT_EQ(norik({"config", "set", "localEndpoint", m_server.baseUrl()}).exitCode, 0);
 
-    const Outcome reviewed = norik({"review"}, "  Ich bin gegangen.\n\n");
+    const Outcome reviewed = norik({"review", "--model", "llama3.2:latest"}, "  Ich bin gegangen.\n\n");
     ASSERT_EQ(reviewed.exitCode, 0) << reviewed.err;
     EXPECT_TRUE(contains(reviewed.out, "10/10"));
     EXPECT_TRUE(contains(reviewed.out, "More natural"));
