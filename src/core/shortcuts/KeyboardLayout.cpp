@@ -2,6 +2,8 @@
 #include "core/shortcuts/KeyboardLayout.h"
 
 #include <array>
+#include <string_view>
+#include <utility>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -13,6 +15,23 @@ namespace norik::core::shortcuts {
 namespace {
 
 constexpr std::uint32_t kEvdevToXkb = 8;
+
+// A dead key types nothing by itself; it shows the spacing form of its accent, as printed on the key.
+constexpr std::array<std::pair<xkb_keysym_t, std::string_view>, 13> kDeadKeys{{
+    {XKB_KEY_dead_grave, "`"},
+    {XKB_KEY_dead_acute, "\u00B4"},
+    {XKB_KEY_dead_circumflex, "^"},
+    {XKB_KEY_dead_tilde, "~"},
+    {XKB_KEY_dead_macron, "\u00AF"},
+    {XKB_KEY_dead_breve, "\u02D8"},
+    {XKB_KEY_dead_abovedot, "\u02D9"},
+    {XKB_KEY_dead_diaeresis, "\u00A8"},
+    {XKB_KEY_dead_abovering, "\u02DA"},
+    {XKB_KEY_dead_doubleacute, "\u02DD"},
+    {XKB_KEY_dead_caron, "\u02C7"},
+    {XKB_KEY_dead_cedilla, "\u00B8"},
+    {XKB_KEY_dead_ogonek, "\u02DB"},
+}};
 
 struct ContextUnref {
     void operator()(xkb_context* context) const { xkb_context_unref(context); }
@@ -58,6 +77,11 @@ std::optional<std::string> KeyboardLayout::keyToCharacter(Key key) const {
         xkb_keymap_key_get_syms_by_level(m_keymap.get(), *evdev + kEvdevToXkb, m_layoutIndex, 0, &symbols);
     if (count != 1) {
         return std::nullopt;
+    }
+    for (const auto& [deadKey, accent] : kDeadKeys) {
+        if (symbols[0] == deadKey) {
+            return std::string(accent);
+        }
     }
     std::array<char, 16> buffer{};
     const int written = xkb_keysym_to_utf8(symbols[0], buffer.data(), buffer.size());

@@ -45,7 +45,8 @@ private:
 
 // Named global shortcuts: their stored choices, the actions attached to them and the hot keys that keep
 // the system in step with the stored choices. One per process (the application's), or one per test over a
-// settings file; a new registry over the same file is a restart. Main thread only, asserted in debug builds.
+// settings file; a new registry over the same file is a restart. Main thread only (the thread that created it),
+// asserted in debug builds. The store and the backend must outlive it.
 class Registry {
 public:
     using Action = std::function<void()>;

@@ -30,6 +30,8 @@ TEST_F(DescriptionTest, KeysTypeTheCharacterOfTheLayoutWithoutModifiers) {
     EXPECT_EQ(us().keyToCharacter(Key::one), "1");
     EXPECT_EQ(us().keyToCharacter(Key::slash), "/");
     EXPECT_EQ(us().keyToCharacter(Key{10}), "<") << "the ISO key of a pc105 keyboard";
+    EXPECT_EQ(german().keyToCharacter(Key::backtick), "^") << "a dead key shows its accent";
+    EXPECT_EQ(german().keyToCharacter(Key::equal), "´");
     for (const Key nothing : {Key::space, Key::f5, Key::keypad1, Key::returnKey, Key::shift, Key::mute, Key{52}}) {
         EXPECT_EQ(us().keyToCharacter(nothing), std::nullopt) << nothing.rawValue;
     }

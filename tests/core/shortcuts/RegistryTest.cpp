@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -294,6 +295,11 @@ TEST_F(RegistryTest, WhileAMenuIsOpenKeysAreMatchedThroughTheMenuAndHotKeysAreRe
     registry().setMenuOpen(false);
     ASSERT_TRUE(press(kF5));
     EXPECT_EQ(runs, 2);
+}
+
+TEST_F(RegistryTest, UseFromAnotherThreadStopsDebugBuilds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEBUG_DEATH(std::thread([&] { registry().setShortcut(kF5, m_plain); }).join(), "own thread");
 }
 
 } // namespace
