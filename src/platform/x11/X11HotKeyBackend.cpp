@@ -289,9 +289,6 @@ void X11HotKeyBackend::renewGrabs() {
 }
 
 void X11HotKeyBackend::handleKey(const xcb_key_press_event_t& event, bool press) {
-    if (event.event != m_root) {
-        return;
-    }
     const std::uint16_t relevant = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | m_masks.alt | m_masks.super;
     for (auto& [id, grabbed] : m_grabs) {
         if (grabbed.keyCode != event.detail) {
