@@ -1,0 +1,331 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/AppCoordinator.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/HotkeyManager.h"
+#include "app/coordinator/TestDoubles.h"
+#include "core/history/HistoryStore.h"
+#include "core/history/NorikStore.h"
+#include "core/preferences/Preferences.h"
+#include "core/preferences/SettingsStore.h"
+#include "core/shortcuts/Description.h"
+#include "core/shortcuts/Registry.h"
+#include "platform/fake/FakeHotKeyBackend.h"
+#include "platform/fake/MemorySecretStore.h"
+
+#include "support/LoopbackServer.h"
+
+namespace norik::app::tests {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using Kind = RecordingPresenter::Kind;
+
+const std::string kCorrected = "I have an apple.";
+
+// An Ollama chat answer carrying a tutor reply with two grammar issues and one spelling issue.
+std::string chatReply() {
+    const json reply = {
+        {"language", "en"},
+        {"corrected", kCorrected},
+        {"improved", "I own an apple."},
+        {"issues",
+         {{{"excerpt", "has"}, {"explanation", "First person takes have."}, {"category", "Grammar"}},
+          {{"excerpt", "a apple"}, {"explanation", "An before a vowel sound."}, {"category", "grammar"}},
+          {{"excerpt", "appel"}, {"explanation", "Spelled apple."}, {"category", "spelling"}}}},
+        {"score", 6},
+    };
+    return json{{"message", {{"role", "assistant"}, {"content", reply.dump()}}}}.dump();
+}
+
+// `count` user-perceived characters, among them emoji with modifiers, flags, ZWJ sequences and combining marks.
+QString graphemeClusters(int count) {
+    const std::vector<QString> clusters{QStringLiteral("a"), QString::fromUtf8("👍🏽"),
+                                        QString::fromUtf8("e\u0301"), QString::fromUtf8("🇩🇪"),
+                                        QString::fromUtf8("👨‍👩‍👧")};
+    QString text;
+    for (int index = 0; index < count; ++index) {
+        text += clusters[static_cast<std::size_t>(index) % clusters.size()];
+    }
+    return text;
+}
+
+class AppCoordinatorTest : public testing::Test {
+protected:
+    AppCoordinatorTest() {
+        set("provider", std::string("local"));
+        set("model.local", std::string("tutor-model"));
+        set("localEndpoint", m_server.baseUrl());
+        m_server.respond("POST", "/api/chat", 200, chatReply());
+        m_coordinator.emplace(m_presenter, m_capture, m_trust, m_history, m_preferences, m_registry);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(m_dataHomeSet);
+        ASSERT_TRUE(m_store.isAvailable()) << m_store.unavailableReason();
+        ASSERT_TRUE(m_store.location().string().starts_with(m_folder.path().toStdString()));
+    }
+
+    void TearDown() override {
+        // The coordinator stops its review; its worker must be gone before the server and the stores are.
+        m_coordinator.reset();
+        EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
+    }
+
+    void set(std::string_view key, const core::SettingValue& value) {
+        ASSERT_TRUE(m_settings.set(key, value).has_value()) << key;
+    }
+
+    AppCoordinator& coordinator() { return *m_coordinator; }
+
+    bool waitForCalls(std::size_t count) {
+        return waitUntil([&] { return m_presenter.calls().size() >= count; });
+    }
+
+    // Lets every model call that was started come back to the main thread, so that a test can say what did
+    // not happen.
+    void settle() {
+        ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+
+    // The user message of the index-th model request.
+    std::string userMessage(std::size_t index) const {
+        const auto requests = m_server.requests();
+        EXPECT_GT(requests.size(), index);
+        if (requests.size() <= index) {
+            return {};
+        }
+        const json body = json::parse(requests[index].body);
+        for (const json& message : body.at("messages")) {
+            if (message.at("role") == "user") {
+                return message.at("content").get<std::string>();
+            }
+        }
+        ADD_FAILURE() << "no user message in request " << index;
+        return {};
+    }
+
+    std::vector<std::string> storedSources() const {
+        std::vector<std::string> sources;
+        for (const core::StoredCorrection& correction : m_history.recentCorrections(100)) {
+            sources.push_back(correction.source);
+        }
+        return sources;
+    }
+
+    std::optional<std::int64_t> categoryCount(std::string_view category) const {
+        for (const core::CategoryCount& count : m_history.allCategoryCounts()) {
+            if (count.category == category) {
+                return count.count;
+            }
+        }
+        return std::nullopt;
+    }
+
+    QTemporaryDir m_folder;
+    // Before the store: the history file goes where XDG_DATA_HOME says.
+    const bool m_dataHomeSet = ::setenv("XDG_DATA_HOME", qPrintable(m_folder.path()), 1) == 0;
+    test::LoopbackServer m_server;
+    core::SettingsStore m_settings{std::filesystem::path(m_folder.path().toStdString()) / "settings.json"};
+    platform::MemorySecretStore m_secrets;
+    core::Preferences m_preferences{m_settings, m_secrets};
+    core::NorikStore m_store{core::NorikStore::defaultLocation()};
+    core::HistoryStore m_history{m_store};
+    platform::FakeHotKeyBackend m_backend;
+    std::ostringstream m_shortcutOutput;
+    core::shortcuts::Registry m_registry{m_settings, m_backend,
+                                         [](const core::shortcuts::Shortcut& shortcut) { return shortcut.toJson(); },
+                                         m_shortcutOutput};
+    RecordingPresenter m_presenter;
+    ScriptedCapture m_capture;
+    SwitchableTrust m_trust;
+    std::optional<AppCoordinator> m_coordinator;
+};
+
+TEST_F(AppCoordinatorTest, NothingSelectedShowsTheNoticeAndAsksNoModel) {
+    const std::vector<std::optional<QString>> selections{std::nullopt, QString(), QStringLiteral("  \n\t \r\n ")};
+    for (std::size_t index = 0; index < selections.size(); ++index) {
+        m_capture.script(selections[index]);
+        coordinator().trigger();
+        ASSERT_TRUE(waitForCalls(index + 1));
+    }
+    settle();
+
+    ASSERT_EQ(m_presenter.kinds(), std::vector<Kind>(selections.size(), Kind::notice));
+    for (const auto& call : m_presenter.calls()) {
+        EXPECT_EQ(call.message, QStringLiteral("Select some text, then trigger Norik."));
+    }
+    EXPECT_TRUE(m_server.requests().empty());
+    EXPECT_TRUE(storedSources().empty());
+    EXPECT_TRUE(m_history.allCategoryCounts().empty());
+}
+
+TEST_F(AppCoordinatorTest, TextUpToTheLimitIsSentWholeAndLongerTextIsCutWithANote) {
+    const QString atLimit = graphemeClusters(4000);
+    const std::string atLimitUtf8 = atLimit.toStdString();
+
+    m_capture.script(QStringLiteral("\n  ") + atLimit + QStringLiteral(" \n"));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(2));
+    ASSERT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::result}));
+    EXPECT_EQ(m_presenter.calls()[1].note, std::nullopt);
+    EXPECT_EQ(m_presenter.calls()[1].result->corrected, kCorrected);
+    EXPECT_NE(userMessage(0).find(atLimitUtf8), std::string::npos);
+    EXPECT_EQ(storedSources(), std::vector<std::string>{atLimitUtf8});
+
+    // One character more, and one that appears nowhere in the prompt, so that its absence shows the cut.
+    m_capture.script(atLimit + QStringLiteral("Ω"));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(4));
+    ASSERT_EQ(m_presenter.calls()[3].kind, Kind::result);
+    EXPECT_EQ(m_presenter.calls()[3].note, QStringLiteral("Only the first 4000 characters were reviewed."));
+    const std::string sent = userMessage(1);
+    EXPECT_NE(sent.find(atLimitUtf8), std::string::npos);
+    EXPECT_EQ(sent.find("Ω"), std::string::npos);
+    EXPECT_EQ(storedSources(), (std::vector<std::string>{atLimitUtf8, atLimitUtf8}));
+}
+
+TEST_F(AppCoordinatorTest, WithoutTrustEveryTriggerAsksForItAndShowsNoPanel) {
+    m_trust.trusted = false;
+    coordinator().trigger();
+    coordinator().trigger();
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return m_trust.requests() == 3; }));
+    settle();
+
+    EXPECT_TRUE(m_presenter.calls().empty());
+    EXPECT_EQ(m_capture.calls(), 0);
+    EXPECT_TRUE(m_server.requests().empty());
+}
+
+TEST_F(AppCoordinatorTest, ASecondTriggerDuringTheCaptureLeavesOnlyTheSecondReview) {
+    // The first capture would take far longer than the test; the second trigger cuts it short.
+    m_capture.script(QStringLiteral("first text"), 60s);
+    m_capture.script(QStringLiteral("second text"));
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return m_capture.calls() == 1; }));
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return m_presenter.count(Kind::result) == 1; }));
+    settle();
+
+    // The first review still reaches its loading view, then ends without a word at its model call.
+    EXPECT_EQ(m_presenter.count(Kind::loading), 2U);
+    EXPECT_EQ(m_presenter.count(Kind::result), 1U);
+    EXPECT_EQ(m_presenter.calls().back().kind, Kind::result);
+    EXPECT_EQ(m_presenter.calls().size(), 3U);
+    EXPECT_EQ(storedSources(), std::vector<std::string>{"second text"});
+}
+
+TEST_F(AppCoordinatorTest, ASecondTriggerDuringTheModelCallLeavesOnlyTheSecondReview) {
+    m_server.respondSlowly("POST", "/api/chat", 300ms, 200, chatReply());
+    m_capture.script(QStringLiteral("first text"));
+    m_capture.script(QStringLiteral("second text"));
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m_server.requests().empty(); }));
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return m_presenter.count(Kind::result) == 1; }));
+    settle();
+
+    EXPECT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::loading, Kind::result}));
+    EXPECT_EQ(storedSources(), std::vector<std::string>{"second text"});
+    EXPECT_EQ(categoryCount("grammar"), 2) << "only the second review is counted";
+}
+
+TEST_F(AppCoordinatorTest, DismissingThePanelDropsTheReviewThatRuns) {
+    coordinator().start();
+
+    // During the model call, with a reply that comes late.
+    m_server.respondSlowly("POST", "/api/chat", 500ms, 200, chatReply());
+    m_capture.script(QStringLiteral("dismissed while loading"));
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m_server.requests().empty(); }));
+    m_presenter.dismiss();
+    settle();
+    EXPECT_EQ(m_presenter.kinds(), std::vector<Kind>{Kind::loading});
+
+    // During the capture: the review goes on to its loading view and then ends silently.
+    m_capture.script(QStringLiteral("dismissed while capturing"), 60s);
+    coordinator().trigger();
+    ASSERT_TRUE(waitUntil([&] { return m_capture.calls() == 2; }));
+    m_presenter.dismiss();
+    ASSERT_TRUE(waitForCalls(2));
+    settle();
+    EXPECT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::loading}));
+
+    EXPECT_TRUE(storedSources().empty());
+    EXPECT_TRUE(m_history.allCategoryCounts().empty());
+}
+
+TEST_F(AppCoordinatorTest, RetentionZeroCountsTheCategoriesButStoresNoReview) {
+    set("retentionLimit", std::int64_t{0});
+    m_capture.script(QStringLiteral("I has a appel."));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(categoryCount("grammar"), 2);
+    EXPECT_EQ(categoryCount("spelling"), 1);
+
+    m_capture.script(QStringLiteral("She go home."));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(4));
+    EXPECT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::result, Kind::loading, Kind::result}));
+    EXPECT_EQ(categoryCount("grammar"), 4);
+    EXPECT_EQ(categoryCount("spelling"), 2);
+    EXPECT_TRUE(storedSources().empty());
+    // The counted categories reach the next prompt, most frequent first.
+    EXPECT_EQ(userMessage(0).find("grammar"), std::string::npos);
+    EXPECT_NE(userMessage(1).find("grammar, spelling"), std::string::npos);
+}
+
+TEST_F(AppCoordinatorTest, AFailedModelCallShowsItsUserMessageAndRecordsNothing) {
+    m_server.respond("POST", "/api/chat", 404, R"({"error":"model 'tutor-model' not found"})");
+    m_capture.script(QStringLiteral("I has a apple."));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(2));
+    settle();
+
+    ASSERT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::error}));
+    EXPECT_EQ(m_presenter.calls()[1].message,
+              QStringLiteral("Model \"tutor-model\" isn't available. Pull it or pick another in Settings."));
+    EXPECT_TRUE(storedSources().empty());
+    EXPECT_TRUE(m_history.allCategoryCounts().empty());
+}
+
+TEST_F(AppCoordinatorTest, StartWiresTheShortcutAndAsksForTrustWhenMissing) {
+    m_trust.trusted = false;
+    coordinator().start();
+    EXPECT_EQ(m_trust.requests(), 1);
+
+    m_trust.trusted = true;
+    m_capture.script(QStringLiteral("I has a apple."));
+    const auto chord = core::shortcuts::chordFor(*HotkeyManager::reviewSelection().defaultShortcut);
+    ASSERT_TRUE(m_backend.press(chord));
+    m_backend.release(chord);
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::result}));
+
+    // A coordinator that is gone leaves a shortcut and a panel that do nothing.
+    m_coordinator.reset();
+    EXPECT_TRUE(m_backend.press(chord));
+    m_presenter.dismiss();
+    settle();
+    EXPECT_EQ(m_capture.calls(), 1);
+}
+
+} // namespace
+} // namespace norik::app::tests
