@@ -1,0 +1,341 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/presentation/NotchReviewPresenter.h"
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCursor>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "app/presentation/ReviewViews.h"
+#include "app/presentation/Symbols.h"
+#include "app/presentation/Theme.h"
+
+namespace norik::app {
+namespace {
+
+constexpr qreal kBottomCornerRadius = 22;
+// Without a screen there is no top bar to measure; this is the height of a notch with a menu bar.
+constexpr int kTopInsetWithoutScreen = 38;
+constexpr int kResultHeightWithoutScreen = 504;
+constexpr int kMinimumResultHeight = 240;
+constexpr double kResultHeightShare = 0.72;
+
+QPainterPath panelShape(const QRectF& rect) {
+    // Square top corners under the screen edge, round bottom corners.
+    const qreal r = std::min({kBottomCornerRadius, rect.width() / 2, rect.height()});
+    QPainterPath path;
+    path.moveTo(rect.topLeft());
+    path.lineTo(rect.topRight());
+    path.lineTo(rect.right(), rect.bottom() - r);
+    path.arcTo(QRectF(rect.right() - 2 * r, rect.bottom() - 2 * r, 2 * r, 2 * r), 0, -90);
+    path.lineTo(rect.left() + r, rect.bottom());
+    path.arcTo(QRectF(rect.left(), rect.bottom() - 2 * r, 2 * r, 2 * r), 270, -90);
+    path.closeSubpath();
+    return path;
+}
+
+QEasingCurve cubicBezier(QPointF first, QPointF second) {
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(first, second, QPointF(1, 1));
+    return curve;
+}
+
+// The two timing curves of the desktop the panel's motion was designed on.
+QEasingCurve easeInEaseOut() {
+    return cubicBezier({0.42, 0.0}, {0.58, 1.0});
+}
+
+QEasingCurve easeOut() {
+    return cubicBezier({0.0, 0.0}, {0.58, 1.0});
+}
+
+QScreen* chosenScreen() {
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) {
+        return screen;
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+int naturalHeight(QWidget* widget, int width) {
+    return widget->hasHeightForWidth() ? widget->heightForWidth(width) : widget->sizeHint().height();
+}
+
+QScrollArea* scrolling(QWidget* view, int height) {
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setFixedSize(NotchReviewPresenter::kResultWidth, height);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    area->setWidgetResizable(true);
+    view->setMinimumWidth(0);
+    view->setMaximumWidth(QWIDGETSIZE_MAX);
+    area->setWidget(view);
+    // setWidget() makes the view paint a background; the panel's black has to show through instead.
+    view->setAutoFillBackground(false);
+    area->viewport()->setAutoFillBackground(false);
+    area->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 2px 2px 0; }"
+        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 90); border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    return area;
+}
+
+} // namespace
+
+NotchPanel::NotchPanel() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowTitle(QStringLiteral("Norik"));
+}
+
+void NotchPanel::setContent(QWidget* content, QSize size) {
+    if (m_content) {
+        m_content->hide();
+        m_content->deleteLater();
+    }
+    m_content = content;
+    // Not in a layout: while the frame animates the content keeps its final size and the frame reveals it.
+    content->setParent(this);
+    content->setGeometry(QRect(QPoint(0, 0), size));
+    content->show();
+}
+
+void NotchPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(panelShape(QRectF(rect())), Qt::black);
+}
+
+void NotchPanel::resizeEvent(QResizeEvent*) {
+    // Without a compositing manager the transparent corners would show black; the shape mask cuts them
+    // off. Its outline is one pixel wider than the painted shape so that the antialiased edge survives.
+    QBitmap mask(size());
+    mask.fill(Qt::color0);
+    QPainter painter(&mask);
+    painter.setPen(QPen(Qt::color1, 2));
+    painter.setBrush(Qt::color1);
+    painter.drawPath(panelShape(QRectF(rect())));
+    painter.end();
+    setMask(mask);
+}
+
+NotchReviewPresenter::NotchReviewPresenter(ReviewTimings timings, QObject* parent)
+    : QObject(parent), m_timings(timings) {}
+
+NotchReviewPresenter::~NotchReviewPresenter() {
+    removeMonitors();
+    delete m_panel;
+}
+
+void NotchReviewPresenter::showLoading() {
+    auto* view = new ReviewLoadingView(m_timings.slowHintDelay, nullptr);
+    view->setFixedWidth(kLoadingWidth);
+    show(view, std::nullopt, false);
+}
+
+void NotchReviewPresenter::showNotice(const QString& message) {
+    auto* view = new ReviewMessageView(ReviewMessageView::Kind::notice, message, nullptr);
+    view->setFixedWidth(kNoticeWidth);
+    show(view, std::nullopt, true);
+}
+
+void NotchReviewPresenter::showError(const QString& message) {
+    auto* view = new ReviewMessageView(ReviewMessageView::Kind::error, message, nullptr);
+    view->setFixedWidth(kErrorWidth);
+    show(view, std::nullopt, true);
+}
+
+void NotchReviewPresenter::showResult(const core::TutorResult& result, const std::optional<QString>& note) {
+    const int maximum = maximumResultHeight(chosenScreen());
+    auto* view = new ReviewView(result, note, m_timings.copiedDuration, nullptr);
+    view->setFixedWidth(kResultWidth);
+    QWidget* content = view;
+    // Only the view's own height counts; the header and the top inset come on top of it.
+    if (naturalHeight(view, kResultWidth) > maximum) {
+        content = scrolling(view, maximum);
+    }
+    show(content, Header{result.score, QString::fromStdString(result.language)}, true);
+}
+
+void NotchReviewPresenter::setOnDismiss(std::function<void()> onDismiss) {
+    m_onDismiss = std::move(onDismiss);
+}
+
+int NotchReviewPresenter::maximumResultHeight(const QScreen* screen) {
+    if (screen == nullptr) {
+        return kResultHeightWithoutScreen;
+    }
+    const auto share = static_cast<int>(std::floor(screen->availableGeometry().height() * kResultHeightShare));
+    return std::max(share, kMinimumResultHeight);
+}
+
+QWidget* NotchReviewPresenter::buildRoot(QWidget* inner, int topInset, const std::optional<Header>& header,
+                                         bool showClose) {
+    auto* root = new QWidget;
+    auto* layout = new QVBoxLayout(root);
+    layout->setContentsMargins(0, topInset, 0, 0);
+    layout->setSpacing(0);
+    if (header || showClose) {
+        auto* row = new QWidget(root);
+        row->setObjectName(QStringLiteral("header"));
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(14, 8, 14, 8);
+        rowLayout->setSpacing(8);
+        if (header) {
+            rowLayout->addWidget(new ScoreBadge(header->score, row), 0, Qt::AlignVCenter);
+        }
+        rowLayout->addStretch(1);
+        if (header) {
+            auto* chip =
+                new CapsuleLabel(header->language.toUpper(), theme::font(theme::TextStyle::caption, QFont::DemiBold),
+                                 theme::secondary(), theme::primary(0.10), QMargins(8, 4, 8, 4), row);
+            chip->setObjectName(QStringLiteral("language"));
+            rowLayout->addWidget(chip, 0, Qt::AlignVCenter);
+        }
+        if (showClose) {
+            const QFont body = theme::font(theme::TextStyle::body);
+            auto* close = new SymbolButton(Symbol::xmarkCircleFill, theme::secondary(), theme::symbolSize(body), row);
+            close->setObjectName(QStringLiteral("close"));
+            close->setToolTip(QStringLiteral("Close"));
+            connect(close, &QAbstractButton::clicked, this, &NotchReviewPresenter::dismiss);
+            rowLayout->addWidget(close, 0, Qt::AlignVCenter);
+        }
+        layout->addWidget(row);
+    }
+    layout->addWidget(inner, 0, Qt::AlignHCenter);
+    return root;
+}
+
+void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& header, bool showClose) {
+    QScreen* screen = chosenScreen();
+    const int topInset = screen != nullptr ? std::max(0, screen->availableGeometry().top() - screen->geometry().top())
+                                           : kTopInsetWithoutScreen;
+    QWidget* root = buildRoot(content, topInset, header, showClose);
+    const int width = root->sizeHint().width();
+    const int height = naturalHeight(root, width);
+
+    const bool reused = m_panel != nullptr;
+    NotchPanel* panel = reused ? m_panel.data() : new NotchPanel;
+    stopAnimation();
+    panel->setContent(root, QSize(width, height));
+
+    QPoint origin;
+    if (screen != nullptr) {
+        const QRect frame = screen->geometry();
+        // The top edge sits 2 pixels above the screen so that no sliver of desktop shows above the panel.
+        origin = QPoint(frame.x() + static_cast<int>(std::lround(frame.width() * 0.5 - width * 0.5)), frame.top() - 2);
+    }
+    m_target = QRect(origin, QSize(width, height));
+
+    installMonitors();
+    const bool wasShown = isShown();
+    m_panel = panel;
+    if (!wasShown) {
+        emit shownChanged(true);
+    }
+
+    auto* group = new QParallelAnimationGroup(panel);
+    if (reused) {
+        panel->setWindowOpacity(1.0);
+        panel->show();
+        panel->raise();
+        auto* frame = new QPropertyAnimation(panel, "geometry", group);
+        frame->setDuration(static_cast<int>(kResizeDuration.count()));
+        frame->setEasingCurve(easeInEaseOut());
+        frame->setStartValue(panel->geometry());
+        frame->setEndValue(m_target);
+    } else {
+        const QRect start(m_target.topLeft(), QSize(width, std::max(1, height - kGrowth)));
+        panel->setGeometry(start);
+        panel->setWindowOpacity(0.0);
+        panel->show();
+        panel->raise();
+        for (const auto& [property, from, to] :
+             {std::tuple{QByteArrayLiteral("windowOpacity"), QVariant(0.0), QVariant(1.0)},
+              std::tuple{QByteArrayLiteral("geometry"), QVariant(start), QVariant(m_target)}}) {
+            auto* animation = new QPropertyAnimation(panel, property, group);
+            animation->setDuration(static_cast<int>(kFadeInDuration.count()));
+            animation->setEasingCurve(easeOut());
+            animation->setStartValue(from);
+            animation->setEndValue(to);
+        }
+    }
+    // The local Escape only reaches this process when one of its windows has the keyboard.
+    panel->activateWindow();
+    m_animation = group;
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void NotchReviewPresenter::stopAnimation() {
+    if (auto* group = qobject_cast<QAbstractAnimation*>(m_animation.data())) {
+        group->stop();
+    }
+}
+
+void NotchReviewPresenter::installMonitors() {
+    removeMonitors();
+    qApp->installEventFilter(this);
+    m_monitoring = true;
+}
+
+void NotchReviewPresenter::removeMonitors() {
+    if (m_monitoring) {
+        qApp->removeEventFilter(this);
+        m_monitoring = false;
+    }
+}
+
+bool NotchReviewPresenter::eventFilter(QObject* watched, QEvent* event) {
+    const auto type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // Claiming the override keeps Escape shortcuts of other windows from firing; the press that follows
+        // closes the panel and goes no further.
+        event->accept();
+        if (type == QEvent::KeyPress) {
+            dismiss();
+        }
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void NotchReviewPresenter::escapePressed() {
+    if (isShown()) {
+        dismiss();
+    }
+}
+
+void NotchReviewPresenter::dismiss() {
+    if (m_onDismiss) {
+        // A copy, so that a callback that replaces itself does not destroy the function it runs in.
+        const auto onDismiss = m_onDismiss;
+        onDismiss();
+    }
+    removeMonitors();
+    stopAnimation();
+    if (NotchPanel* panel = m_panel) {
+        m_panel = nullptr;
+        panel->hide();
+        // Later: the close button that may have called us lives in the panel.
+        panel->deleteLater();
+        emit shownChanged(false);
+    }
+}
+
+} // namespace norik::app

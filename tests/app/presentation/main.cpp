@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <cstdlib>
+#include <iostream>
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "platform/x11/XvfbServer.h"
+
+// The views need a QApplication on a real X server: a private one, with a screen of a known size.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    const norik::tests::XvfbServer xvfb({"-screen", "0", "1920x1080x24"});
+    if (xvfb.display().empty()) {
+        std::cerr << "Xvfb did not start\n";
+        return EXIT_FAILURE;
+    }
+    ::setenv("DISPLAY", xvfb.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int result = EXIT_FAILURE;
+    {
+        const QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
