@@ -61,7 +61,7 @@ int runTrayApp(int argc, char** argv) {
     core::shortcuts::Registry shortcuts(settings, backend, [&backend](const core::shortcuts::Shortcut& shortcut) {
         return core::shortcuts::wordsDescription(shortcut, &backend.layout());
     });
-    const MenuShortcutMonitor menuShortcuts(shortcuts);
+    MenuShortcutMonitor menuShortcuts(shortcuts);
 
     QSystemTrayIcon tray(QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")));
     tray.setToolTip(QStringLiteral("Norik"));
