@@ -45,7 +45,7 @@ CLI::Option* addProvider(CLI::App& command, const std::string& name, std::option
         ->check(CLI::IsMember(rawNames(providers)));
 }
 
-// Every command and its options; `action` is set to the runner of the command that was given.
+// Every command and its options, and for each command the runner to call when it was given.
 struct Definitions {
     ReviewOptions review;
     ModelsOptions models;
@@ -55,7 +55,7 @@ struct Definitions {
     std::optional<core::LLMProvider> keyProvider;
     bool yes = false;
     bool statsJson = false;
-    std::vector<std::pair<const CLI::App*, Action>> actions;
+    std::vector<std::pair<const CLI::App*, Action>> actions; // a nested command before its parent
 
     void define(CLI::App& app);
     template <typename Run> void on(const CLI::App* command, Run run) { actions.emplace_back(command, run); }
@@ -145,7 +145,7 @@ int run(int argc, const char* const* argv) {
         return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
     }
 
-    // The most deeply nested command given is the one to run; the actions list parents after children.
+    // The most deeply nested command given is the one to run.
     const auto chosen =
         std::ranges::find_if(definitions.actions, [](const auto& entry) { return entry.first->parsed(); });
     if (chosen == definitions.actions.end()) {

@@ -112,9 +112,8 @@ core::Preferences::Snapshot reviewSnapshot(const ReviewOptions& options, Stores&
     if (options.provider && *options.provider != snapshot.provider) {
         snapshot.provider = *options.provider;
         snapshot.model = stores.preferences().model(snapshot.provider);
-        snapshot.apiKey = stores.secrets().read(core::Preferences::apiKeyAccount(snapshot.provider)).value_or("");
-    }
-    if (snapshot.apiKey.empty()) {
+        snapshot.apiKey = apiKeyFor(snapshot.provider, stores.secrets());
+    } else if (snapshot.apiKey.empty()) {
         snapshot.apiKey = environmentApiKey(snapshot.provider);
     }
     if (options.model) {

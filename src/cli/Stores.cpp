@@ -66,6 +66,10 @@ std::string environmentApiKey(core::LLMProvider provider) {
 }
 
 std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets) {
+    // The local client never gets a key, so there is no reason to ask the keyring for one.
+    if (provider == core::LLMProvider::local) {
+        return {};
+    }
     if (auto stored = secrets.read(core::Preferences::apiKeyAccount(provider)); stored && !stored->empty()) {
         return *std::move(stored);
     }

@@ -45,7 +45,8 @@ private:
 // The key in the provider's environment variable; empty when unset or for local.
 [[nodiscard]] std::string environmentApiKey(core::LLMProvider provider);
 
-// The stored key of `provider`, else the one in its environment variable; empty when there is neither.
+// The stored key of `provider`, else the one in its environment variable; empty when there is neither, and
+// always for local.
 [[nodiscard]] std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets);
 
 } // namespace norik::cli
