@@ -137,8 +137,7 @@ void CapsuleLabel::paintEvent(QPaintEvent* event) {
 CategoryPill::CategoryPill(core::MistakeCategory category, QWidget* parent)
     : CapsuleLabel(QString::fromStdString(core::mistake_category::displayLabel(category)),
                    theme::font(TextStyle::caption2, QFont::Bold), theme::categoryColour(category),
-                   theme::withOpacity(theme::categoryColour(category), 0.18), QMargins(7, 3, 7, 3), parent),
-      m_category(category) {}
+                   theme::withOpacity(theme::categoryColour(category), 0.18), QMargins(7, 3, 7, 3), parent) {}
 
 QColor CategoryPill::colour() const {
     return palette().color(QPalette::WindowText);
@@ -275,8 +274,7 @@ void ReviewLoadingView::becomeSlow() {
     m_hint->setPalette(palette);
 }
 
-ReviewMessageView::ReviewMessageView(Kind kind, const QString& message, QWidget* parent)
-    : QWidget(parent), m_kind(kind) {
+ReviewMessageView::ReviewMessageView(Kind kind, const QString& message, QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(10);

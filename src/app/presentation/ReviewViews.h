@@ -52,11 +52,7 @@ class CategoryPill : public CapsuleLabel {
     Q_OBJECT
 public:
     CategoryPill(core::MistakeCategory category, QWidget* parent);
-    [[nodiscard]] core::MistakeCategory category() const { return m_category; }
     [[nodiscard]] QColor colour() const;
-
-private:
-    core::MistakeCategory m_category;
 };
 
 // The score of a review on a capsule of its colour, with a dot of that colour: "7/10".
@@ -132,10 +128,6 @@ class ReviewMessageView : public QWidget {
 public:
     enum class Kind { error, notice };
     ReviewMessageView(Kind kind, const QString& message, QWidget* parent);
-    [[nodiscard]] Kind kind() const { return m_kind; }
-
-private:
-    Kind m_kind;
 };
 
 // The result of a review: the optional note, the corrected and the more natural text with copy buttons,

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 #include <cmath>
 
@@ -48,12 +49,22 @@ QByteArray symbolSource(Symbol symbol) {
 } // namespace
 
 QPixmap symbolPixmap(Symbol symbol, const QColor& colour, int size, qreal devicePixelRatio) {
+    // Parsing the drawing costs more than the rest of a panel's first paint; every panel draws the same few.
+    const QString key = QStringLiteral("norik-symbol/%1/%2/%3/%4")
+                            .arg(static_cast<int>(symbol))
+                            .arg(colour.rgba())
+                            .arg(size)
+                            .arg(devicePixelRatio);
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap)) {
+        return pixmap;
+    }
     // The drawings are white; recolouring the source keeps antialiased edges and holes exact.
     QByteArray source = symbolSource(symbol);
     source.replace("#FFFFFF", colour.name(QColor::HexRgb).toLatin1());
     QSvgRenderer renderer(source);
     const int side = static_cast<int>(std::ceil(size * devicePixelRatio));
-    QPixmap pixmap(side, side);
+    pixmap = QPixmap(side, side);
     pixmap.fill(Qt::transparent);
     {
         QPainter painter(&pixmap);
@@ -62,18 +73,13 @@ QPixmap symbolPixmap(Symbol symbol, const QColor& colour, int size, qreal device
         renderer.render(&painter, QRectF(0, 0, side, side));
     }
     pixmap.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 
 SymbolIcon::SymbolIcon(Symbol symbol, const QColor& colour, int size, QWidget* parent)
     : QWidget(parent), m_symbol(symbol), m_colour(colour), m_size(size) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void SymbolIcon::setSymbol(Symbol symbol, const QColor& colour) {
-    m_symbol = symbol;
-    m_colour = colour;
-    update();
 }
 
 QSize SymbolIcon::sizeHint() const {

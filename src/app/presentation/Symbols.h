@@ -29,7 +29,6 @@ class SymbolIcon : public QWidget {
     Q_OBJECT
 public:
     SymbolIcon(Symbol symbol, const QColor& colour, int size, QWidget* parent);
-    void setSymbol(Symbol symbol, const QColor& colour);
     [[nodiscard]] QSize sizeHint() const override;
 
 protected:
