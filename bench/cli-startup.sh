@@ -4,7 +4,8 @@
 #   bench/cli-startup.sh [BUILD_DIR] [RUNS]      BUILD_DIR defaults to build/h-cli-rel (a Release build)
 # - `norik --version`, from exec to exit; target: a median of at most 20 ms.
 # - `norik review` against a local HTTP server that answers in the Ollama format after a fixed delay, with the
-#   history recorded as usual: the wall time minus that delay; target: a median of at most 50 ms.
+#   history recorded as usual: the wall time minus that delay; target: a median of at most 50 ms. The same
+#   without recording shows what the durable history commit costs.
 # The runs share a temporary HOME and XDG folders. The session bus is left as it is, so running this under
 # scripts/with-test-session includes the keyring look-up that a desktop session has.
 set -euo pipefail
@@ -99,11 +100,13 @@ def report(name, times, subtract, target):
 
 harness = measure(["/bin/true"], runs)
 version = measure([norik, "--version"], runs)
-reviews = measure([norik, "review", "--provider", "local", "--endpoint", endpoint, "--model", "bench",
-                   "I has a apple"], max(10, runs // 2))
+review = [norik, "review", "--provider", "local", "--endpoint", endpoint, "--model", "bench", "I has a apple"]
+reviews = measure(review, max(10, runs // 2))
+unrecorded = measure(review + ["--no-history"], max(10, runs // 2))
 
 print(f"runs: {runs}; process start-up of /bin/true in this harness: median "
       f"{statistics.median(harness) * 1000:.1f} ms (included below)")
 report("norik --version", version, 0.0, 20)
 report(f"norik review, beyond a {reply_delay * 1000:.0f} ms reply", reviews, reply_delay, 50)
+report("  the same with --no-history", unrecorded, reply_delay, 50)
 PYTHON

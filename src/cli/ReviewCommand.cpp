@@ -108,14 +108,13 @@ std::expected<Reviewed, CommandError> review(const ReviewOptions& options, Conte
 } // namespace
 
 core::Preferences::Snapshot reviewSnapshot(const ReviewOptions& options, Stores& stores) {
-    core::Preferences::Snapshot snapshot = stores.preferences().snapshot();
+    core::Preferences& preferences = stores.preferences();
+    core::Preferences::Snapshot snapshot = preferences.snapshot();
     if (options.provider && *options.provider != snapshot.provider) {
         snapshot.provider = *options.provider;
-        snapshot.model = stores.preferences().model(snapshot.provider);
-        snapshot.apiKey = apiKeyFor(snapshot.provider, stores.secrets());
-    } else if (snapshot.apiKey.empty()) {
-        snapshot.apiKey = environmentApiKey(snapshot.provider);
+        snapshot.model = preferences.model(snapshot.provider);
     }
+    snapshot.apiKey = apiKeyFor(snapshot.provider, stores.secrets());
     if (options.model) {
         snapshot.model = *options.model;
     }

@@ -25,7 +25,16 @@ private:
     std::unique_ptr<core::SecretStore> m_store;
 };
 
-Stores::Stores() : m_secrets(std::make_unique<LazySecretStore>()), m_preferences(m_settings, *m_secrets) {}
+// What Preferences reads keys from: nothing, see preferences().
+class Stores::NoSecrets final : public core::SecretStore {
+public:
+    [[nodiscard]] std::optional<std::string> read(const std::string& /*account*/) override { return std::nullopt; }
+    void store(const std::string& /*text*/, const std::string& /*account*/) override {}
+};
+
+Stores::Stores()
+    : m_secrets(std::make_unique<LazySecretStore>()), m_noSecrets(std::make_unique<NoSecrets>()),
+      m_preferences(m_settings, *m_noSecrets) {}
 
 Stores::~Stores() = default;
 

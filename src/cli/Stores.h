@@ -24,6 +24,8 @@ public:
 
     [[nodiscard]] core::SettingsStore& settings() { return m_settings; }
     [[nodiscard]] core::SecretStore& secrets();
+    // Their snapshots carry no key: a command reads the one key it needs with apiKeyFor, so that nothing asks
+    // the keyring for a key that will not be used (the local provider takes none).
     [[nodiscard]] core::Preferences& preferences() { return m_preferences; }
     // Opened at its default location; may be unavailable, which it has then said on standard error.
     [[nodiscard]] core::NorikStore& norikStore();
@@ -31,9 +33,11 @@ public:
 
 private:
     class LazySecretStore;
+    class NoSecrets;
 
     core::SettingsStore m_settings;
     std::unique_ptr<LazySecretStore> m_secrets;
+    std::unique_ptr<NoSecrets> m_noSecrets;
     core::Preferences m_preferences;
     std::unique_ptr<core::NorikStore> m_norikStore;
     std::optional<core::HistoryStore> m_history;
