@@ -7,29 +7,34 @@
 #include <mutex>
 #include <vector>
 
-#include <curl/curl.h>
 #include <new>
 
 #include "core/AppInfo.h"
+#include "core/net/CurlLibrary.h"
 
 namespace norik::core::net {
 
 namespace {
 
+// Every entry point checks curlLibrary() before anything reaches this.
+const CurlLibrary& curl() {
+    return *curlLibrary();
+}
+
 struct EasyDeleter {
-    void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const noexcept { curl().curl_easy_cleanup(handle); }
 };
 struct MultiDeleter {
-    void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+    void operator()(CURLM* handle) const noexcept { curl().curl_multi_cleanup(handle); }
 };
 struct ShareDeleter {
-    void operator()(CURLSH* handle) const noexcept { curl_share_cleanup(handle); }
+    void operator()(CURLSH* handle) const noexcept { curl().curl_share_cleanup(handle); }
 };
 struct SlistDeleter {
-    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const noexcept { curl().curl_slist_free_all(list); }
 };
 struct UrlDeleter {
-    void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
+    void operator()(CURLU* handle) const noexcept { curl().curl_url_cleanup(handle); }
 };
 
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
@@ -43,11 +48,11 @@ using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
 class MultiAttachment {
 public:
     MultiAttachment(CURLM* multi, CURL* easy) : m_multi(multi), m_easy(easy) {
-        m_attached = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
+        m_attached = curl().curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
     }
     ~MultiAttachment() {
         if (m_attached)
-            curl_multi_remove_handle(m_multi, m_easy);
+            curl().curl_multi_remove_handle(m_multi, m_easy);
     }
     MultiAttachment(const MultiAttachment&) = delete;
     MultiAttachment& operator=(const MultiAttachment&) = delete;
@@ -93,18 +98,18 @@ bool hasLineBreakOrNul(std::string_view text) {
 }
 
 UrlHandle parseHttpUrl(std::string_view url) {
-    if (url.find('\0') != std::string_view::npos)
+    if (curlLibrary() == nullptr || url.find('\0') != std::string_view::npos)
         return nullptr;
-    UrlHandle handle{curl_url()};
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string{url}.c_str(), 0) != CURLUE_OK)
+    UrlHandle handle{curl().curl_url()};
+    if (!handle || curl().curl_url_set(handle.get(), CURLUPART_URL, std::string{url}.c_str(), 0) != CURLUE_OK)
         return nullptr;
 
     auto partEquals = [&](CURLUPart part, auto&& accept) {
         char* value = nullptr;
-        if (curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK || value == nullptr)
+        if (curl().curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK || value == nullptr)
             return false;
         const bool ok = accept(std::string_view{value});
-        curl_free(value);
+        curl().curl_free(value);
         return ok;
     };
     const bool httpScheme =
@@ -132,7 +137,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
         if (wanted > sink.body.capacity()) {
             // std::string would double its capacity and could allocate past the limit; grow within it instead.
             curl_off_t announced = -1;
-            curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            curl().curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
             std::size_t target = std::max(wanted, sink.body.capacity() * 2);
             if (announced > 0 && static_cast<std::uint64_t>(announced) >= wanted)
                 target = static_cast<std::size_t>(announced);
@@ -149,7 +154,7 @@ TransportError describeFailure(CURLcode code, const char* detail, bool tooLarge)
     if (tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return error(TransportError::Kind::responseTooLarge, tooLargeDescription());
 
-    std::string description = curl_easy_strerror(code);
+    std::string description = curl().curl_easy_strerror(code);
     std::string_view extra{detail};
     while (!extra.empty() && (extra.back() == '\n' || extra.back() == '\r'))
         extra.remove_suffix(1);
@@ -193,7 +198,7 @@ struct HttpSession::Impl {
                 return multi;
             }
         }
-        return MultiHandle{curl_multi_init()};
+        return MultiHandle{curl().curl_multi_init()};
     }
     void giveBack(MultiHandle multi) {
         const std::scoped_lock guard{poolLock};
@@ -229,20 +234,21 @@ private:
 };
 
 HttpSession::HttpSession() : m_impl(std::make_unique<Impl>()) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    m_impl->share.reset(curl_share_init());
+    if (curlLibrary() == nullptr) {
+        return;
+    }
+    m_impl->share.reset(curl().curl_share_init());
     if (CURLSH* share = m_impl->share.get()) {
-        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::lock);
-        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
-        curl_share_setopt(share, CURLSHOPT_USERDATA, m_impl.get());
-        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl().curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::lock);
+        curl().curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
+        curl().curl_share_setopt(share, CURLSHOPT_USERDATA, m_impl.get());
+        curl().curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl().curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     }
 }
 
 HttpSession::~HttpSession() {
     m_impl->share.reset();
-    curl_global_cleanup();
 }
 
 HttpSession& HttpSession::shared() {
@@ -253,6 +259,9 @@ HttpSession& HttpSession::shared() {
 std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest& request, std::stop_token stop) {
     if (stop.stop_requested())
         return std::unexpected(error(TransportError::Kind::cancelled, "The request was cancelled."));
+    if (curlLibrary() == nullptr)
+        return std::unexpected(
+            error(TransportError::Kind::other, "The network library (libcurl) could not be loaded."));
 
     UrlHandle url = parseHttpUrl(request.url);
     if (!url)
@@ -262,7 +271,7 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
 
     HeaderList headers;
     auto addHeader = [&](const std::string& line) {
-        curl_slist* extended = curl_slist_append(headers.get(), line.c_str());
+        curl_slist* extended = curl().curl_slist_append(headers.get(), line.c_str());
         if (extended == nullptr)
             return false;
         static_cast<void>(headers.release());
@@ -288,7 +297,7 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     std::array<char, CURL_ERROR_SIZE> errorBuffer{};
     BodySink sink;
 
-    EasyHandle easy{curl_easy_init()};
+    EasyHandle easy{curl().curl_easy_init()};
     MultiLease multi{*m_impl};
     if (!easy || !multi.get())
         return std::unexpected(error(TransportError::Kind::other, "Could not set up the network transfer."));
@@ -296,26 +305,26 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     sink.easy = handle;
     const auto timeout = std::max(request.timeout.value_or(kDefaultTimeout), std::chrono::milliseconds{1});
 
-    curl_easy_setopt(handle, CURLOPT_CURLU, url.get());
-    curl_easy_setopt(handle, CURLOPT_SHARE, m_impl->share.get());
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, m_impl->userAgent.c_str());
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &writeBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+    curl().curl_easy_setopt(handle, CURLOPT_CURLU, url.get());
+    curl().curl_easy_setopt(handle, CURLOPT_SHARE, m_impl->share.get());
+    curl().curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl().curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
+    curl().curl_easy_setopt(handle, CURLOPT_USERAGENT, m_impl->userAgent.c_str());
+    curl().curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    curl().curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
+    curl().curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &writeBody);
+    curl().curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+    curl().curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
 
     if (request.method == "HEAD") {
-        curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+        curl().curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
     } else if (sendsBody) {
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
+        curl().curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        curl().curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
         if (request.method != "POST")
-            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            curl().curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method != "GET") {
-        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        curl().curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
     MultiAttachment attachment{multi.get(), handle};
@@ -323,25 +332,25 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
         return std::unexpected(error(TransportError::Kind::other, "Could not start the network transfer."));
 
     CURLM* multiHandle = multi.get();
-    std::stop_callback wakeOnStop{stop, [multiHandle] { curl_multi_wakeup(multiHandle); }};
+    std::stop_callback wakeOnStop{stop, [multiHandle] { curl().curl_multi_wakeup(multiHandle); }};
 
     for (;;) {
         // Checked before every perform: the wake-up only interrupts the poll, it does not end the transfer.
         if (stop.stop_requested())
             return std::unexpected(error(TransportError::Kind::cancelled, "The request was cancelled."));
         int running = 0;
-        CURLMcode status = curl_multi_perform(multiHandle, &running);
+        CURLMcode status = curl().curl_multi_perform(multiHandle, &running);
         if (status == CURLM_OK && running == 0)
             break;
         if (status == CURLM_OK)
-            status = curl_multi_poll(multiHandle, nullptr, 0, kPollCeilingMs, nullptr);
+            status = curl().curl_multi_poll(multiHandle, nullptr, 0, kPollCeilingMs, nullptr);
         if (status != CURLM_OK)
-            return std::unexpected(error(TransportError::Kind::other, curl_multi_strerror(status)));
+            return std::unexpected(error(TransportError::Kind::other, curl().curl_multi_strerror(status)));
     }
 
     CURLcode result = CURLE_OK;
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multiHandle, &queued)) {
+    while (CURLMsg* message = curl().curl_multi_info_read(multiHandle, &queued)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
             result = message->data.result;
     }
@@ -349,7 +358,7 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
         return std::unexpected(describeFailure(result, errorBuffer.data(), sink.tooLarge));
 
     HttpResponse response;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    curl().curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
     response.body = std::move(sink.body);
     return response;
 }
