@@ -329,17 +329,18 @@ std::optional<PreparedText> prepareReviewText(std::string_view captured) {
 }
 
 std::string toJson(const TutorResult& result) {
-    json issues = json::array();
+    // Keys in the order the reply format lists them, which is how people read it.
+    nlohmann::ordered_json issues = nlohmann::ordered_json::array();
     for (const auto& issue : result.issues) {
         issues.push_back(
             {{"excerpt", issue.excerpt}, {"explanation", issue.explanation}, {"category", issue.category}});
     }
-    const json object = {{"language", result.language},
-                         {"corrected", result.corrected},
-                         {"improved", result.improved},
-                         {"issues", std::move(issues)},
-                         {"score", result.score}};
-    return object.dump(2, ' ', false, json::error_handler_t::replace);
+    const nlohmann::ordered_json object = {{"language", result.language},
+                                           {"corrected", result.corrected},
+                                           {"improved", result.improved},
+                                           {"issues", std::move(issues)},
+                                           {"score", result.score}};
+    return object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 } // namespace norik::core
