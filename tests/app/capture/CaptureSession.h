@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QApplication>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include "platform/x11/XcbHandles.h"
+#include "platform/x11/XvfbServer.h"
+
+namespace norik::tests {
+
+using namespace std::chrono_literals;
+
+// Generous: a loaded two-core machine may take seconds to start a client or to deliver an event.
+inline constexpr auto eventTimeout = 20s;
+
+// Runs the Qt event loop until the condition holds or the time-out passes; true when it held.
+inline bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = eventTimeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeout.count()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents();
+    }
+    return true;
+}
+
+// A client process whose standard output the test reads line by line while the event loop keeps running,
+// so that Norik can answer the clipboard requests the client makes.
+class ClientProcess {
+public:
+    ClientProcess(const QString& program, const QStringList& arguments) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, arguments);
+    }
+    ClientProcess(const ClientProcess&) = delete;
+    ClientProcess& operator=(const ClientProcess&) = delete;
+    ~ClientProcess() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
+        }
+    }
+
+    // The next line that starts with `prefix` (the others are kept for later), without the line break.
+    std::optional<QByteArray> waitForLine(const QByteArray& prefix, std::chrono::milliseconds timeout = eventTimeout) {
+        std::optional<QByteArray> found;
+        spinUntil(
+            [&] {
+                while (m_process.canReadLine()) {
+                    m_lines.append(m_process.readLine().trimmed());
+                }
+                for (qsizetype index = m_consumed; index < m_lines.size(); ++index) {
+                    if (m_lines[index].startsWith(prefix)) {
+                        found = m_lines[index];
+                        m_consumed = index + 1;
+                        return true;
+                    }
+                }
+                return m_process.state() == QProcess::NotRunning && !m_process.canReadLine();
+            },
+            timeout);
+        return found;
+    }
+
+    // Every line read so far.
+    [[nodiscard]] const QList<QByteArray>& lines() {
+        while (m_process.canReadLine()) {
+            m_lines.append(m_process.readLine().trimmed());
+        }
+        return m_lines;
+    }
+
+    [[nodiscard]] bool running() const { return m_process.state() == QProcess::Running; }
+    QProcess& process() { return m_process; }
+
+private:
+    QProcess m_process;
+    QList<QByteArray> m_lines;
+    qsizetype m_consumed = 0;
+};
+
+// A private desktop: Xvfb, this process's QApplication on it, and openbox, which gives the focus to new
+// windows and reports the active one.
+class DesktopSession {
+public:
+    DesktopSession() : m_server(std::make_unique<XvfbServer>()) {
+        if (m_server->display().empty()) {
+            m_error = "Xvfb did not start";
+            return;
+        }
+        ::setenv("DISPLAY", m_server->display().c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        ::unsetenv("WAYLAND_DISPLAY");
+        m_application = std::make_unique<QApplication>(m_argc, m_argv.data());
+        const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        m_connection = x11 != nullptr ? x11->connection() : nullptr;
+        if (m_connection == nullptr) {
+            m_error = "Qt did not connect to the X server";
+            return;
+        }
+        m_root = platform::x11::rootWindow(m_connection, 0);
+        m_activeWindowAtom = atom("_NET_ACTIVE_WINDOW");
+        m_clipboardAtom = atom("CLIPBOARD");
+        const xcb_atom_t wmCheck = atom("_NET_SUPPORTING_WM_CHECK");
+        m_windowManager = std::make_unique<ClientProcess>(QStringLiteral("openbox"), QStringList{"--sm-disable"});
+        if (!spinUntil([&] { return windowProperty(m_root, wmCheck) != XCB_NONE; })) {
+            m_error = "openbox did not start";
+        }
+    }
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+    ~DesktopSession() {
+        m_windowManager.reset();
+        m_application.reset();
+    }
+
+    // Empty when the session is up.
+    [[nodiscard]] const std::string& error() const { return m_error; }
+    [[nodiscard]] const std::string& display() const { return m_server->display(); }
+    [[nodiscard]] xcb_connection_t* connection() const { return m_connection; }
+    [[nodiscard]] xcb_window_t root() const { return m_root; }
+
+    [[nodiscard]] xcb_window_t activeWindow() const { return windowProperty(m_root, m_activeWindowAtom); }
+    [[nodiscard]] xcb_window_t clipboardOwner() const {
+        const platform::x11::XcbReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+            m_connection, xcb_get_selection_owner(m_connection, m_clipboardAtom), nullptr));
+        return reply ? reply->owner : XCB_NONE;
+    }
+
+    void fakeKey(std::uint8_t type, xcb_keycode_t key) const {
+        xcb_test_fake_input(m_connection, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_flush(m_connection);
+    }
+
+    // Runs a command to its end; true when it exited with 0.
+    static bool run(const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, arguments);
+        return process.waitForFinished(static_cast<int>(std::chrono::milliseconds(eventTimeout).count())) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
+    [[nodiscard]] xcb_atom_t atom(const char* name) const {
+        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr));
+        return reply ? reply->atom : XCB_NONE;
+    }
+
+    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property) const {
+        const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, property, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        if (!reply || xcb_get_property_value_length(reply.get()) != 4) {
+            return XCB_NONE;
+        }
+        xcb_window_t value = XCB_NONE;
+        std::memcpy(&value, xcb_get_property_value(reply.get()), sizeof value);
+        return value;
+    }
+
+private:
+    std::unique_ptr<XvfbServer> m_server;
+    int m_argc = 1;
+    std::string m_name = "norik-capture-tests";
+    std::array<char*, 2> m_argv{m_name.data(), nullptr};
+    std::unique_ptr<QApplication> m_application;
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_root = XCB_NONE;
+    xcb_atom_t m_activeWindowAtom = XCB_NONE;
+    xcb_atom_t m_clipboardAtom = XCB_NONE;
+    std::unique_ptr<ClientProcess> m_windowManager;
+    std::string m_error;
+};
+
+// The editor of CaptureTestEditor.cpp, up and focused.
+class Editor {
+public:
+    explicit Editor(DesktopSession& session, const QStringList& arguments)
+        : m_process(QStringLiteral(NORIK_CAPTURE_TEST_EDITOR), arguments) {
+        const auto window = m_process.waitForLine("window ");
+        if (!window) {
+            return;
+        }
+        m_window = static_cast<xcb_window_t>(window->mid(7).toULongLong());
+        m_focused = m_process.waitForLine("focused").has_value() &&
+                    spinUntil([&] { return session.activeWindow() == m_window; });
+    }
+
+    [[nodiscard]] bool ready() const { return m_focused; }
+    [[nodiscard]] xcb_window_t window() const { return m_window; }
+    ClientProcess& process() { return m_process; }
+
+private:
+    ClientProcess m_process;
+    xcb_window_t m_window = XCB_NONE;
+    bool m_focused = false;
+};
+
+} // namespace norik::tests

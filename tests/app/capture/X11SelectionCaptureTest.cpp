@@ -1,0 +1,359 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/capture/X11SelectionCapture.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMimeData>
+#include <QTimer>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include "app/capture/CaptureSession.h"
+#include "app/capture/ClipboardSnapshot.h"
+#include "app/capture/X11AccessibilityTrust.h"
+
+namespace norik::app {
+namespace {
+
+using tests::ClientProcess;
+using tests::DesktopSession;
+using tests::Editor;
+using tests::spinUntil;
+
+constexpr int qtKeyC = Qt::Key_C;
+const std::string ctrlC = "key " + std::to_string(qtKeyC) + " " + std::to_string(static_cast<int>(Qt::ControlModifier));
+
+// X key codes (evdev + 8) of the keys a user holds for the Ctrl+Alt+Space hot key.
+constexpr xcb_keycode_t leftControl = 37;
+constexpr xcb_keycode_t leftAlt = 64;
+constexpr xcb_keycode_t space = 65;
+
+using Formats = std::map<QByteArray, QByteArray>;
+
+class X11SelectionCaptureTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_session = std::make_unique<DesktopSession>(); }
+    static void TearDownTestSuite() { s_session.reset(); }
+
+    void SetUp() override {
+        ASSERT_EQ(s_session->error(), "");
+        m_capture = X11SelectionCapture::forApplication();
+        ASSERT_NE(m_capture, nullptr);
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &m_context,
+                         [this](QClipboard::Mode mode) { m_clipboardChanges += mode == QClipboard::Clipboard; });
+    }
+
+    // Runs one capture to its end.
+    std::optional<QString> capture(std::stop_token stop = {}) {
+        bool finished = false;
+        int calls = 0;
+        std::optional<QString> text;
+        m_capture->capture(std::move(stop), [&](std::optional<QString> result) {
+            ++calls;
+            finished = true;
+            text = std::move(result);
+        });
+        EXPECT_TRUE(spinUntil([&] { return finished; }));
+        // A second `done` would come from a poll still scheduled; give it the whole window to show up.
+        spinUntil([] { return false; },
+                  std::chrono::milliseconds(X11SelectionCapture::pollCount * X11SelectionCapture::pollIntervalMs * 2));
+        EXPECT_EQ(calls, 1);
+        return text;
+    }
+
+    // The editor's clipboard, seen from this process: Qt announces another client's new clipboard with
+    // `changed` once XFIXES tells it, which must happen before a capture takes its baseline.
+    std::unique_ptr<Editor> startEditor(const QStringList& arguments, bool setsClipboard) {
+        const int before = m_clipboardChanges;
+        auto editor = std::make_unique<Editor>(*s_session, arguments);
+        EXPECT_TRUE(editor->ready());
+        if (setsClipboard) {
+            EXPECT_TRUE(spinUntil([&] { return m_clipboardChanges > before; }));
+        }
+        return editor;
+    }
+
+    // What another client reads from the clipboard, format by format.
+    static Formats clipboardSeenByAnotherClient() {
+        ClientProcess reader(QStringLiteral(NORIK_CAPTURE_TEST_EDITOR), {QStringLiteral("--dump")});
+        EXPECT_TRUE(reader.waitForLine("end"));
+        Formats formats;
+        for (const QByteArray& line : reader.lines()) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() >= 2 && fields[0] == "format") {
+                formats[fields[1]] = QByteArray::fromBase64(fields.size() > 2 ? fields[2] : QByteArray());
+            }
+        }
+        return formats;
+    }
+
+    // Readable in failure messages, unlike a list of QByteArray.
+    static std::vector<std::string> copyKeysReceived(Editor& editor) {
+        std::vector<std::string> keys;
+        for (const QByteArray& line : editor.process().lines()) {
+            if (line.startsWith("key " + QByteArray::number(qtKeyC) + " ")) {
+                keys.push_back(line.toStdString());
+            }
+        }
+        return keys;
+    }
+
+    static std::unique_ptr<DesktopSession> s_session;
+    std::unique_ptr<X11SelectionCapture> m_capture;
+    int m_clipboardChanges = 0;
+    QObject m_context;
+};
+
+std::unique_ptr<DesktopSession> X11SelectionCaptureTest::s_session;
+
+TEST_F(X11SelectionCaptureTest, ReturnsTheSelectionAndPutsTextHtmlAndImageBackByteForByte) {
+    const auto editor = startEditor({"--text", "the selected words", "--select", "--clipboard-text", "old plain",
+                                     "--clipboard-html", "<b>old</b> html", "--clipboard-png"},
+                                    true);
+    const Formats before = clipboardSeenByAnotherClient();
+    ASSERT_EQ(before.at("text/plain"), "old plain");
+    ASSERT_TRUE(before.at("text/html").contains("<b>old</b> html"));
+    ASSERT_EQ(QImage::fromData(before.at("image/png"), "PNG").size(), QSize(16, 8));
+
+    EXPECT_EQ(capture(), "the selected words");
+
+    EXPECT_EQ(clipboardSeenByAnotherClient(), before);
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+}
+
+TEST_F(X11SelectionCaptureTest, EmptyClipboardKeepsTheCopiedSelection) {
+    QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+    ASSERT_TRUE(spinUntil([] { return s_session->clipboardOwner() == XCB_NONE; }));
+    const auto editor = startEditor({"--text", "copied once", "--select"}, false);
+
+    EXPECT_EQ(capture(), "copied once");
+
+    const Formats after = clipboardSeenByAnotherClient();
+    EXPECT_EQ(after.at("text/plain"), "copied once");
+}
+
+TEST_F(X11SelectionCaptureTest, NothingSelectedGivesAbsentAfterTheLastPollAndLeavesTheOwnerAlone) {
+    const auto editor = startEditor({"--text", "not selected", "--clipboard-text", "old plain"}, true);
+    const xcb_window_t owner = s_session->clipboardOwner();
+    ASSERT_NE(owner, XCB_NONE);
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(capture(), std::nullopt);
+    // Polling is the waiting: it must not end before the last of the 15 ms sleeps.
+    EXPECT_GE(clock.elapsed(), X11SelectionCapture::pollCount * X11SelectionCapture::pollIntervalMs);
+
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+    EXPECT_EQ(s_session->clipboardOwner(), owner);
+    EXPECT_EQ(clipboardSeenByAnotherClient().at("text/plain"), "old plain");
+}
+
+TEST_F(X11SelectionCaptureTest, EditorGetsCtrlCAloneWhileTheHotKeyIsStillHeld) {
+    const auto editor = startEditor({"--text", "held keys", "--select", "--clipboard-text", "old plain"}, true);
+    // The hot key as the shortcut module grabs it, on this process's connection: pressing it makes the
+    // passive grab active, so every later key goes to this process until the grab ends.
+    xcb_connection_t* connection = s_session->connection();
+    const auto mask = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+    const platform::x11::XcbReply<xcb_generic_error_t> grabError(
+        xcb_request_check(connection, xcb_grab_key_checked(connection, 1, s_session->root(), mask, space,
+                                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+    ASSERT_EQ(grabError, nullptr);
+    s_session->fakeKey(XCB_KEY_PRESS, leftControl);
+    s_session->fakeKey(XCB_KEY_PRESS, leftAlt);
+    s_session->fakeKey(XCB_KEY_PRESS, space);
+    const platform::x11::XcbReply<xcb_query_keymap_reply_t> held(
+        xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(held->keys[space / 8] & (1U << (space % 8)), 0U);
+
+    EXPECT_EQ(capture(), "held keys");
+
+    xcb_ungrab_key(connection, space, s_session->root(), mask);
+    xcb_flush(connection);
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "old plain");
+}
+
+TEST_F(X11SelectionCaptureTest, DvorakLayoutStillTypesTheCopy) {
+    ASSERT_TRUE(DesktopSession::run(
+        "setxkbmap", {"-display", QString::fromStdString(s_session->display()), "us", "-variant", "dvorak"}));
+    const auto editor = startEditor({"--text", "dvorak words", "--select"}, false);
+
+    const auto text = capture();
+
+    DesktopSession::run("setxkbmap", {"-display", QString::fromStdString(s_session->display()), "us"});
+    EXPECT_EQ(text, "dvorak words");
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+}
+
+TEST_F(X11SelectionCaptureTest, SecretClipboardIsNotWrittenBack) {
+    const auto editor =
+        startEditor({"--text", "public words", "--select", "--clipboard-text", "hunter2", "--secret"}, true);
+    ASSERT_EQ(clipboardSeenByAnotherClient().at("x-kde-passwordManagerHint"), "secret");
+
+    EXPECT_EQ(capture(), "public words");
+
+    const Formats after = clipboardSeenByAnotherClient();
+    EXPECT_EQ(after.at("text/plain"), "public words");
+    EXPECT_FALSE(after.contains("x-kde-passwordManagerHint"));
+}
+
+TEST_F(X11SelectionCaptureTest, TerminalGivesItsPrimarySelectionAndIsNotInterrupted) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("clipboard stays"), QClipboard::Clipboard);
+    const xcb_window_t clipboardOwner = s_session->clipboardOwner();
+    ClientProcess terminal(QStringLiteral("xterm"),
+                           {"-geometry", "40x4", "-e", "sh", "-c", "printf 'terminal words\\n'; exec sleep 60"});
+    const xcb_atom_t wmClass = s_session->atom("WM_CLASS");
+    xcb_window_t window = XCB_NONE;
+    ASSERT_TRUE(spinUntil([&] {
+        window = s_session->activeWindow();
+        if (window == XCB_NONE) {
+            return false;
+        }
+        const platform::x11::XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
+            s_session->connection(),
+            xcb_get_property(s_session->connection(), 0, window, wmClass, XCB_ATOM_STRING, 0, 64), nullptr));
+        return property && QByteArray(static_cast<const char*>(xcb_get_property_value(property.get())),
+                                      xcb_get_property_value_length(property.get()))
+                               .contains("XTerm");
+    }));
+
+    // A triple click on the first line selects it; repeated until xterm has drawn it and owns PRIMARY.
+    QElapsedTimer sinceClick;
+    ASSERT_TRUE(spinUntil([&] {
+        if (QGuiApplication::clipboard()->text(QClipboard::Selection).contains("terminal words")) {
+            return true;
+        }
+        if (!sinceClick.isValid() || sinceClick.elapsed() > 1000) {
+            const platform::x11::XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+                s_session->connection(),
+                xcb_translate_coordinates(s_session->connection(), window, s_session->root(), 10, 6), nullptr));
+            if (origin) {
+                xcb_test_fake_input(s_session->connection(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, s_session->root(),
+                                    origin->dst_x, origin->dst_y, 0);
+                for (int click = 0; click < 3; ++click) {
+                    xcb_test_fake_input(s_session->connection(), XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                                        0);
+                    xcb_test_fake_input(s_session->connection(), XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0,
+                                        0, 0);
+                }
+                xcb_flush(s_session->connection());
+            }
+            sinceClick.start();
+        }
+        return false;
+    }));
+
+    const auto text = capture();
+
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(text->trimmed(), "terminal words");
+    // A Ctrl+C would have ended sleep, and with it xterm, well within this time.
+    spinUntil([&] { return !terminal.running(); }, std::chrono::milliseconds(750));
+    EXPECT_TRUE(terminal.running());
+    EXPECT_EQ(s_session->clipboardOwner(), clipboardOwner);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "clipboard stays");
+}
+
+TEST_F(X11SelectionCaptureTest, StopEndsTheWaitingAndStillGivesACopyThatArrived) {
+    {
+        const auto editor = startEditor({"--text", "not selected", "--clipboard-text", "old plain"}, true);
+        std::stop_source stop;
+        stop.request_stop();
+        bool lateTimerFired = false;
+        bool finished = false;
+        bool finishedBeforeTimer = false;
+        m_capture->capture(stop.get_token(), [&](std::optional<QString> text) {
+            finished = true;
+            finishedBeforeTimer = !lateTimerFired;
+            EXPECT_EQ(text, std::nullopt);
+        });
+        // Well short of the 25 polls, and long enough for a loaded machine to run the queued stop first.
+        QTimer late;
+        late.setSingleShot(true);
+        QObject::connect(&late, &QTimer::timeout, [&] { lateTimerFired = true; });
+        late.start(X11SelectionCapture::pollCount * X11SelectionCapture::pollIntervalMs * 3 / 4);
+        ASSERT_TRUE(spinUntil([&] { return finished; }));
+        EXPECT_TRUE(finishedBeforeTimer);
+    }
+    {
+        const auto editor = startEditor({"--text", "arrived in time", "--select"}, false);
+        std::stop_source stop;
+        const auto connection = QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &m_context,
+                                                 [&] { stop.request_stop(); });
+        EXPECT_EQ(capture(stop.get_token()), "arrived in time");
+        QObject::disconnect(connection);
+        EXPECT_TRUE(stop.stop_requested());
+    }
+}
+
+TEST_F(X11SelectionCaptureTest, RestoreFocusReturnsToTheWindowActiveAtTheCapture) {
+    const auto editor = startEditor({"--text", "focus words", "--select"}, false);
+    EXPECT_EQ(capture(), "focus words");
+
+    // Norik's own panel takes the focus while it shows the review; openbox gives it to new windows.
+    QWidget panel;
+    panel.resize(200, 100);
+    panel.show();
+    ASSERT_TRUE(spinUntil([&] { return panel.isActiveWindow() && s_session->activeWindow() == panel.winId(); }));
+
+    m_capture->restoreFocus();
+
+    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == editor->window(); }));
+}
+
+TEST(ClipboardSnapshotTest, KeepsContentsAndLeavesOutProtocolTargetsAndQtBookkeeping) {
+    QMimeData data;
+    data.setData("text/plain", "words");
+    data.setData("image/png", QByteArray("\x89PNG\0\1", 6));
+    data.setData("x-kde-passwordManagerHint", "secret");
+    for (const char* target :
+         {"TARGETS", "TIMESTAMP", "MULTIPLE", "SAVE_TARGETS", "DELETE", "INSERT_SELECTION", "application/x-qt-image"}) {
+        data.setData(target, "x");
+    }
+
+    const ClipboardSnapshot snapshot = ClipboardSnapshot::take(&data);
+
+    std::map<QString, QByteArray> kept(snapshot.formats().begin(), snapshot.formats().end());
+    const std::map<QString, QByteArray> expected{
+        {"text/plain", "words"}, {"image/png", QByteArray("\x89PNG\0\1", 6)}, {"x-kde-passwordManagerHint", "secret"}};
+    EXPECT_EQ(kept, expected);
+    EXPECT_TRUE(snapshot.isSecret());
+    const auto written = snapshot.toMimeData();
+    EXPECT_EQ(written->data("image/png"), QByteArray("\x89PNG\0\1", 6));
+    EXPECT_FALSE(ClipboardSnapshot::take(nullptr).isSecret());
+    EXPECT_TRUE(ClipboardSnapshot::take(nullptr).empty());
+}
+
+TEST(X11AccessibilityTrustTest, TrustedExactlyWhenTheServerOffersXtest) {
+    for (const bool withXtest : {true, false}) {
+        SCOPED_TRACE(withXtest ? "with XTEST" : "without XTEST");
+        tests::XvfbServer server(withXtest ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"-extension", "XTEST"});
+        ASSERT_FALSE(server.display().empty());
+        auto connection = platform::x11::XcbConnection::open(server.display().c_str());
+        ASSERT_TRUE(connection.has_value());
+        QStringList explanations;
+        X11AccessibilityTrust trust(connection->get(), [&](const QString& message) { explanations.append(message); });
+
+        EXPECT_EQ(trust.isTrusted(), withXtest);
+        trust.requestTrust();
+        if (withXtest) {
+            EXPECT_TRUE(explanations.isEmpty());
+        } else {
+            ASSERT_EQ(explanations.size(), 1);
+            EXPECT_TRUE(explanations.front().contains("XTEST"));
+        }
+    }
+}
+
+} // namespace
+} // namespace norik::app
