@@ -3,6 +3,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
+#include <sys/prctl.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -48,6 +50,8 @@ class ClientProcess {
 public:
     ClientProcess(const QString& program, const QStringList& arguments) {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test that crashes must not leave its clients behind on a shared machine.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start(program, arguments);
     }
     ClientProcess(const ClientProcess&) = delete;
