@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include <QGuiApplication>
 #include <QtGlobal>
 #include <xcb/xtest.h>
 
@@ -13,6 +14,14 @@ X11AccessibilityTrust::X11AccessibilityTrust(xcb_connection_t* connection, Expla
     if (!m_explain) {
         m_explain = [](const QString& message) { qWarning("%s", qUtf8Printable(message)); };
     }
+}
+
+std::unique_ptr<X11AccessibilityTrust> X11AccessibilityTrust::forApplication(Explain explain) {
+    const auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<X11AccessibilityTrust>(x11->connection(), std::move(explain));
 }
 
 bool X11AccessibilityTrust::isTrusted() {

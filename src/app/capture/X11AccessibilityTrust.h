@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QString>
 #include <xcb/xcb.h>
@@ -18,6 +19,8 @@ public:
 
     // Borrows the connection. Without `explain` the explanation goes to the warning log.
     explicit X11AccessibilityTrust(xcb_connection_t* connection, Explain explain = {});
+    // On Qt's X11 connection; null when the application does not run on X11.
+    [[nodiscard]] static std::unique_ptr<X11AccessibilityTrust> forApplication(Explain explain = {});
 
     [[nodiscard]] bool isTrusted() override;
     // Explains why the copy keystroke cannot be typed, when it cannot.

@@ -68,24 +68,32 @@ CopyKeyCodes copyKeyCodes(xkb_keymap* keymap, std::uint32_t layout) {
     return codes;
 }
 
-bool sendCopyKeystroke(xcb_connection_t* connection) {
-    // Read at every capture rather than cached: the user may have switched layouts since the last one.
+namespace {
+
+// The key codes in the layout active now, read at every capture rather than cached: the user may have
+// switched layouts since the last one. The ANSI positions when the keymap cannot be read.
+CopyKeyCodes currentCopyKeyCodes(xcb_connection_t* connection) {
     const std::unique_ptr<xkb_context, ContextUnref> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
     if (!context ||
         xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) == 0) {
-        return false;
+        return {ansiLeftControl, ansiC};
     }
     const std::int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
     const std::unique_ptr<xkb_keymap, KeymapUnref> keymap(
         xkb_x11_keymap_new_from_device(context.get(), connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!keymap) {
-        return false;
+        return {ansiLeftControl, ansiC};
     }
     const std::unique_ptr<xkb_state, StateUnref> state(xkb_x11_state_new_from_device(keymap.get(), connection, device));
     const xkb_layout_index_t layout = state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0;
-    const CopyKeyCodes codes = copyKeyCodes(keymap.get(), layout);
+    return copyKeyCodes(keymap.get(), layout);
+}
 
+} // namespace
+
+void sendCopyKeystroke(xcb_connection_t* connection) {
+    const CopyKeyCodes codes = currentCopyKeyCodes(connection);
     const XcbReply<xcb_query_keymap_reply_t> held(
         xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
     if (held) {
@@ -101,7 +109,6 @@ bool sendCopyKeystroke(xcb_connection_t* connection) {
     fakeKey(connection, XCB_KEY_RELEASE, codes.c);
     fakeKey(connection, XCB_KEY_RELEASE, codes.control);
     xcb_flush(connection);
-    return true;
 }
 
 } // namespace norik::app

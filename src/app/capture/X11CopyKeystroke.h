@@ -21,7 +21,7 @@ struct CopyKeyCodes {
 // Types Ctrl+C into the focused window through XTEST on a borrowed connection, which must be the one
 // that holds the hot key's keyboard grab. Every key still held (the hot key and its modifiers) is released
 // first: the grab ends with it, the focused window sees Ctrl+C alone, and the held hot key cannot
-// auto-repeat into the window. False when the keymap cannot be read.
-bool sendCopyKeystroke(xcb_connection_t* connection);
+// auto-repeat into the window.
+void sendCopyKeystroke(xcb_connection_t* connection);
 
 } // namespace norik::app

@@ -15,10 +15,12 @@
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include "app/capture/CaptureSession.h"
 #include "app/capture/ClipboardSnapshot.h"
 #include "app/capture/X11AccessibilityTrust.h"
+#include "app/capture/X11CopyKeystroke.h"
 
 namespace norik::app {
 namespace {
@@ -308,6 +310,40 @@ TEST_F(X11SelectionCaptureTest, RestoreFocusReturnsToTheWindowActiveAtTheCapture
     m_capture->restoreFocus();
 
     EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == editor->window(); }));
+}
+
+TEST_F(X11SelectionCaptureTest, ApplicationTrustAsksQtsServerForXtest) {
+    const auto trust = X11AccessibilityTrust::forApplication();
+    ASSERT_NE(trust, nullptr);
+    EXPECT_TRUE(trust->isTrusted());
+}
+
+// The key that types "c": in the active layout, else in another one, else at the ANSI C position.
+TEST(CopyKeyCodesTest, FindsCInTheActiveLayoutThenInAnotherThenFallsBackToTheAnsiPosition) {
+    struct Case {
+        const char* layouts;
+        const char* variants;
+        std::uint32_t active;
+        xcb_keycode_t c;
+    };
+    constexpr xcb_keycode_t ansiC = 54;
+    constexpr xcb_keycode_t ansiI = 31; // where Dvorak has its "c"
+    for (const Case& layout :
+         {Case{"us", "", 0, ansiC}, Case{"us", "dvorak", 0, ansiI}, Case{"ru,us", ",dvorak", 0, ansiI},
+          Case{"us,ru", "dvorak,", 1, ansiI}, Case{"ru", "", 0, ansiC}, Case{"us,us", ",dvorak", 1, ansiI}}) {
+        SCOPED_TRACE(std::string(layout.layouts) + " " + layout.variants);
+        const std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS),
+                                                                                 &xkb_context_unref);
+        const xkb_rule_names names{"evdev", "pc105", layout.layouts, layout.variants, ""};
+        const std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+            xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS), &xkb_keymap_unref);
+        ASSERT_NE(keymap, nullptr);
+
+        const CopyKeyCodes codes = copyKeyCodes(keymap.get(), layout.active);
+
+        EXPECT_EQ(codes.c, layout.c);
+        EXPECT_EQ(codes.control, 37);
+    }
 }
 
 TEST(ClipboardSnapshotTest, KeepsContentsAndLeavesOutProtocolTargetsAndQtBookkeeping) {
