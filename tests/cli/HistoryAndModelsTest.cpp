@@ -122,10 +122,15 @@ TEST_F(ModelsTest, ListsTheModelsOfEachProvider) {
 using CommandLineTest = CliTest;
 
 TEST_F(CommandLineTest, HelpOnEveryLevelVersionAndUsageErrors) {
+    // Without a command norik is the tray app, which needs a display: the child gets none.
     const Outcome bare = norik({});
-    EXPECT_EQ(bare.exitCode, 0);
+    EXPECT_EQ(bare.exitCode, 1);
+    EXPECT_TRUE(contains(bare.err, "no X11 display")) << bare.err;
+    EXPECT_TRUE(contains(bare.err, "norik review")) << bare.err;
+    const Outcome help = norik({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
     for (const char* command : {"review", "config", "key", "models", "history", "stats"}) {
-        EXPECT_TRUE(contains(bare.out, command)) << command;
+        EXPECT_TRUE(contains(help.out, command)) << command;
     }
     EXPECT_EQ(norik({"--version"}).out, "norik " + std::string(core::kVersion) + "\n");
 
