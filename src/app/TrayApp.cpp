@@ -16,6 +16,7 @@
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/presentation/NotchReviewPresenter.h"
+#include "app/shortcuts/GlobalKeyMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/history/HistoryStore.h"
@@ -76,6 +77,15 @@ int runTrayApp(int argc, char** argv) {
             capture->restoreFocus();
         }
     });
+    // Escape pressed in another application's window closes the panel too.
+    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, GlobalKeyMonitor::escapeKeyCode(),
+                                                  [&presenter] { presenter.escapePressed(); });
+    if (escapeMonitor) {
+        QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, escapeMonitor->get(),
+                         &GlobalKeyMonitor::setActive);
+    } else {
+        std::cerr << "norik: Escape outside Norik will not close the panel: " << escapeMonitor.error() << '\n';
+    }
 
     AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
 
