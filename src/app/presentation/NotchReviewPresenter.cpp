@@ -23,6 +23,7 @@
 #include "app/presentation/ReviewViews.h"
 #include "app/presentation/Symbols.h"
 #include "app/presentation/Theme.h"
+#include "app/presentation/WorkArea.h"
 
 namespace norik::app {
 namespace {
@@ -223,8 +224,8 @@ QWidget* NotchReviewPresenter::buildRoot(QWidget* inner, int topInset, const std
 
 void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& header, bool showClose) {
     QScreen* screen = chosenScreen();
-    const int topInset = screen != nullptr ? std::max(0, screen->availableGeometry().top() - screen->geometry().top())
-                                           : kTopInsetWithoutScreen;
+    const int topInset =
+        screen != nullptr ? std::max(0, workArea(*screen).top() - screen->geometry().top()) : kTopInsetWithoutScreen;
     QWidget* root = buildRoot(content, topInset, header, showClose);
     const int width = root->sizeHint().width();
     const int height = naturalHeight(root, width);

@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/presentation/WorkArea.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace norik::app {
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* pointer) const { std::free(pointer); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// Far more rectangles than any desktop has monitors or desktops.
+constexpr std::uint32_t kMaximumValues = 4096;
+
+xcb_atom_t existingAtom(xcb_connection_t* connection, const std::string& name) {
+    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// The CARDINAL values of a root window property; empty when it is not set.
+std::vector<std::uint32_t> cardinals(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t property) {
+    if (property == XCB_ATOM_NONE) {
+        return {};
+    }
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, property, XCB_ATOM_CARDINAL, 0, kMaximumValues), nullptr));
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_CARDINAL) {
+        return {};
+    }
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / sizeof(std::uint32_t);
+    return {values, values + count};
+}
+
+QRect rectangleAt(std::span<const std::uint32_t> values, std::size_t index) {
+    // Coordinates are CARDINALs, but a monitor left of or above the origin has negative ones.
+    const auto value = [&](std::size_t offset) { return static_cast<int>(static_cast<std::int32_t>(values[offset])); };
+    return {value(index * 4), value(index * 4 + 1), value(index * 4 + 2), value(index * 4 + 3)};
+}
+
+} // namespace
+
+std::optional<QRect> x11WorkArea(xcb_connection_t* connection, xcb_window_t root, const QRect& screen) {
+    const std::vector<std::uint32_t> current =
+        cardinals(connection, root, existingAtom(connection, "_NET_CURRENT_DESKTOP"));
+    const std::size_t desktop = current.empty() ? 0 : current.front();
+
+    // One rectangle per monitor: the one that covers most of the screen is the screen's.
+    const std::vector<std::uint32_t> perMonitor =
+        cardinals(connection, root, existingAtom(connection, "_GTK_WORKAREAS_D" + std::to_string(desktop)));
+    std::optional<QRect> best;
+    for (std::size_t index = 0; index < perMonitor.size() / 4; ++index) {
+        const QRect cut = rectangleAt(perMonitor, index).intersected(screen);
+        if (!cut.isEmpty() && (!best || cut.width() * cut.height() > best->width() * best->height())) {
+            best = cut;
+        }
+    }
+    if (best) {
+        return best;
+    }
+
+    // One rectangle per desktop, spanning every monitor.
+    const std::vector<std::uint32_t> perDesktop =
+        cardinals(connection, root, existingAtom(connection, "_NET_WORKAREA"));
+    if (perDesktop.size() / 4 > desktop) {
+        const QRect cut = rectangleAt(perDesktop, desktop).intersected(screen);
+        if (!cut.isEmpty()) {
+            return cut;
+        }
+    }
+    return std::nullopt;
+}
+
+QRect workArea(const QScreen& screen) {
+    const QRect available = screen.availableGeometry();
+    auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) {
+        return available;
+    }
+    // Qt's connection works on the first X screen; other screens of one X server are monitors of it.
+    const xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    if (roots.rem == 0) {
+        return available;
+    }
+    // Qt scales sizes, not the screen's top left corner, between its pixels and X's.
+    const QRect logical = screen.geometry();
+    const qreal ratio = screen.devicePixelRatio();
+    const QRect native(logical.topLeft(), (QSizeF(logical.size()) * ratio).toSize());
+    const std::optional<QRect> area = x11WorkArea(connection, roots.data->root, native);
+    if (!area) {
+        return available;
+    }
+    return {logical.topLeft() + (area->topLeft() - logical.topLeft()) / ratio, area->size() / ratio};
+}
+
+} // namespace norik::app
