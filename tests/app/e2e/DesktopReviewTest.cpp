@@ -1,0 +1,356 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The whole desktop path on a private X server: norik started as a user would, its hot key pressed
+// over another application's selection, the review fetched from a local model server, shown, recorded
+// and dismissed, with the focus handed back.
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <xcb/xcb.h>
+
+#include "app/capture/CaptureSession.h"
+#include "platform/x11/XcbHandles.h"
+
+#include "support/LoopbackServer.h"
+
+namespace norik::app {
+namespace {
+
+using platform::x11::XcbReply;
+using tests::DesktopSession;
+using tests::Editor;
+using tests::eventTimeout;
+using tests::spinUntil;
+
+// X key codes (evdev + 8) of Xvfb's default keymap.
+constexpr xcb_keycode_t leftControl = 37;
+constexpr xcb_keycode_t leftAlt = 64;
+constexpr xcb_keycode_t space = 65;
+constexpr xcb_keycode_t escape = 9;
+
+constexpr int loadingWidth = 240;
+constexpr int resultWidth = 420;
+constexpr int errorWidth = 320;
+
+const QString sentence = QStringLiteral("He go to school every days.");
+const QString corrected = QStringLiteral("He goes to school every day.");
+
+std::string tutorReply() {
+    const QJsonObject issue{
+        {"excerpt", "go"}, {"explanation", "The third person singular takes goes."}, {"category", "grammar"}};
+    const QJsonObject tutor{{"language", "en"},
+                            {"corrected", corrected},
+                            {"improved", "He goes to school every day."},
+                            {"issues", QJsonArray{issue}},
+                            {"score", 6}};
+    const QJsonObject reply{
+        {"message", QJsonObject{{"role", "assistant"},
+                                {"content", QString::fromUtf8(QJsonDocument(tutor).toJson(QJsonDocument::Compact))}}},
+        {"done", true}};
+    return QJsonDocument(reply).toJson(QJsonDocument::Compact).toStdString();
+}
+
+struct Window {
+    xcb_window_t id = XCB_NONE;
+    int width = 0;
+    int height = 0;
+};
+
+class DesktopReviewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_session = std::make_unique<DesktopSession>(); }
+    static void TearDownTestSuite() { s_session.reset(); }
+
+    void SetUp() override {
+        ASSERT_EQ(s_session->error(), "");
+        ASSERT_TRUE(m_home.isValid());
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert("HOME", m_home.path());
+        m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        m_environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        m_environment.insert("XDG_CACHE_HOME", m_home.filePath("cache"));
+        m_environment.insert("DISPLAY", QString::fromStdString(s_session->display()));
+        m_environment.insert("QT_QPA_PLATFORM", "xcb");
+        m_environment.remove("WAYLAND_DISPLAY");
+        // The user's session bus and keyring stay out of the test; the local provider needs no key.
+        m_environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        ASSERT_EQ(norikCommand({"config", "set", "provider", "local"}).exitCode, 0);
+        ASSERT_EQ(norikCommand({"config", "set", "localEndpoint", QString::fromStdString(m_server.baseUrl())}).exitCode,
+                  0);
+        ASSERT_EQ(norikCommand({"config", "set", "model.local", "llama3"}).exitCode, 0);
+
+        m_editor = std::make_unique<Editor>(*s_session, QStringList{"--text", sentence, "--select"});
+        ASSERT_TRUE(m_editor->ready());
+    }
+
+    void TearDown() override {
+        if (m_norik.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(m_norik.processId()), SIGTERM);
+            if (!m_norik.waitForFinished(10'000)) {
+                ::kill(static_cast<pid_t>(m_norik.processId()), SIGKILL);
+                m_norik.waitForFinished(10'000);
+            }
+        }
+        m_editor.reset();
+    }
+
+    struct Result {
+        int exitCode = -1;
+        QByteArray out;
+    };
+
+    Result norikCommand(const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(m_environment);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(QStringLiteral(NORIK_E2E_NORIK), arguments);
+        const bool finished =
+            process.waitForFinished(static_cast<int>(std::chrono::milliseconds(eventTimeout).count()));
+        if (!finished || process.exitStatus() != QProcess::NormalExit) {
+            return {};
+        }
+        const QByteArray errors = process.readAllStandardError();
+        if (!errors.isEmpty()) {
+            std::fputs(errors.constData(), stderr);
+        }
+        return {process.exitCode(), process.readAllStandardOutput()};
+    }
+
+    void startNorik() {
+        m_norik.setProcessEnvironment(m_environment);
+        m_norik.setProcessChannelMode(QProcess::ForwardedChannels);
+        // A crashed test must not leave a tray app holding the hot key on a shared machine.
+        m_norik.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_norik.start(QStringLiteral(NORIK_E2E_NORIK), QStringList{});
+    }
+
+    // The hot key is taken when another client's passive grab makes ours fail with BadAccess. Our grab
+    // and its release go out together so that, should norik grab meanwhile, the window for a clash is
+    // a single batch of requests in the server.
+    static bool hotKeyGrabbedByAnother() {
+        xcb_connection_t* connection = s_session->connection();
+        const auto modifiers = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+        const xcb_void_cookie_t grab = xcb_grab_key_checked(connection, 0, s_session->root(), modifiers, space,
+                                                            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_ungrab_key(connection, space, s_session->root(), modifiers);
+        xcb_generic_error_t* error = xcb_request_check(connection, grab);
+        const bool taken = error != nullptr && error->error_code == XCB_ACCESS;
+        std::free(error);
+        return taken;
+    }
+
+    static void pressHotKey() {
+        for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
+            s_session->fakeKey(XCB_KEY_PRESS, key);
+        }
+        for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
+            s_session->fakeKey(XCB_KEY_RELEASE, key);
+        }
+    }
+
+    static void pressEscape() {
+        s_session->fakeKey(XCB_KEY_PRESS, escape);
+        s_session->fakeKey(XCB_KEY_RELEASE, escape);
+    }
+
+    static QByteArray windowName(xcb_window_t window) {
+        xcb_connection_t* connection = s_session->connection();
+        const xcb_atom_t netName = s_session->atom("_NET_WM_NAME");
+        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, window, netName, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr));
+        if (!reply) {
+            return {};
+        }
+        return {static_cast<const char*>(xcb_get_property_value(reply.get())),
+                xcb_get_property_value_length(reply.get())};
+    }
+
+    // Every viewable window named Norik, wherever the window manager has put it in the tree.
+    static std::vector<Window> norikWindows() {
+        xcb_connection_t* connection = s_session->connection();
+        std::vector<Window> found;
+        std::vector<xcb_window_t> pending{s_session->root()};
+        while (!pending.empty()) {
+            const xcb_window_t window = pending.back();
+            pending.pop_back();
+            const XcbReply<xcb_query_tree_reply_t> tree(
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+            if (!tree) {
+                continue;
+            }
+            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            pending.insert(pending.end(), children, children + xcb_query_tree_children_length(tree.get()));
+            if (window == s_session->root() || windowName(window) != "Norik") {
+                continue;
+            }
+            const XcbReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr));
+            const XcbReply<xcb_get_geometry_reply_t> geometry(
+                xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
+            if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
+                found.push_back({window, geometry->width, geometry->height});
+            }
+        }
+        return found;
+    }
+
+    static std::optional<Window> panelOfWidth(int width) {
+        for (const Window& window : norikWindows()) {
+            if (window.width == width) {
+                return window;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Waits for the panel of this width to stop growing, so that the picture shows it whole: the same
+    // height for longer than several frames of its animation.
+    static std::optional<Window> settledPanel(int width) {
+        std::optional<Window> current;
+        QElapsedTimer unchanged;
+        const bool settled = spinUntil([&] {
+            const std::optional<Window> next = panelOfWidth(width);
+            if (!next || !current || next->height != current->height) {
+                unchanged.start();
+            }
+            current = next;
+            return current && unchanged.elapsed() >= 200;
+        });
+        return settled ? current : std::nullopt;
+    }
+
+    static bool saveScreenshot(const QString& name) {
+        xcb_connection_t* connection = s_session->connection();
+        const XcbReply<xcb_get_geometry_reply_t> geometry(
+            xcb_get_geometry_reply(connection, xcb_get_geometry(connection, s_session->root()), nullptr));
+        if (!geometry) {
+            return false;
+        }
+        const XcbReply<xcb_get_image_reply_t> image(
+            xcb_get_image_reply(connection,
+                                xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, s_session->root(), 0, 0,
+                                              geometry->width, geometry->height, ~0U),
+                                nullptr));
+        if (!image || image->depth != 24) {
+            return false;
+        }
+        // Xvfb's 24-bit visual keeps each pixel in 32 bits, blue first: QImage's RGB32 in memory.
+        const QImage picture(xcb_get_image_data(image.get()), geometry->width, geometry->height,
+                             static_cast<qsizetype>(geometry->width) * 4, QImage::Format_RGB32);
+        return picture.copy().save(QDir(QStringLiteral(NORIK_E2E_ARTIFACTS)).filePath(name), "PNG");
+    }
+
+    QJsonArray history() {
+        const Result result = norikCommand({"history", "--json"});
+        return result.exitCode == 0 ? QJsonDocument::fromJson(result.out).array() : QJsonArray{};
+    }
+
+    // Starts norik, waits for its hot key and presses it over the editor's selection.
+    void reviewSelection() {
+        startNorik();
+        ASSERT_TRUE(m_norik.waitForStarted(static_cast<int>(std::chrono::milliseconds(eventTimeout).count())));
+        // Probing now and then rather than at every turn keeps the chance of a clash with norik's own grab low.
+        QElapsedTimer sinceProbe;
+        sinceProbe.start();
+        ASSERT_TRUE(spinUntil([&] {
+            if (m_norik.state() == QProcess::NotRunning) {
+                return true;
+            }
+            if (sinceProbe.elapsed() < 100) {
+                return false;
+            }
+            sinceProbe.restart();
+            return hotKeyGrabbedByAnother();
+        }));
+        ASSERT_EQ(m_norik.state(), QProcess::Running) << "norik ended before it took the hot key";
+        pressHotKey();
+        ASSERT_TRUE(spinUntil([&] { return !m_server.requests().empty(); })) << "no request reached the model server";
+        const std::vector<test::RecordedRequest> requests = m_server.requests();
+        ASSERT_EQ(requests.size(), 1U);
+        EXPECT_EQ(requests[0].method, "POST");
+        EXPECT_EQ(requests[0].path, "/api/chat");
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(requests[0].body)).object();
+        EXPECT_EQ(body.value("model").toString(), "llama3");
+        QString userMessage;
+        for (const auto message : body.value("messages").toArray()) {
+            if (message.toObject().value("role") == "user") {
+                userMessage = message.toObject().value("content").toString();
+            }
+        }
+        EXPECT_TRUE(userMessage.contains(sentence)) << userMessage.toStdString();
+    }
+
+    void dismissAndExpectFocusBack() {
+        pressEscape();
+        EXPECT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
+        EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }))
+            << "the editor did not get the focus back";
+    }
+
+    static inline std::unique_ptr<DesktopSession> s_session;
+    QTemporaryDir m_home;
+    QProcessEnvironment m_environment;
+    test::LoopbackServer m_server;
+    std::unique_ptr<Editor> m_editor;
+    QProcess m_norik;
+};
+
+TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesTheFocusBack) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(reviewSelection());
+
+    const std::optional<Window> panel = settledPanel(resultWidth);
+    ASSERT_TRUE(panel.has_value()) << "no result panel " << resultWidth << " pixels wide";
+    EXPECT_FALSE(panelOfWidth(loadingWidth).has_value());
+    EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-result-panel.png")));
+
+    QJsonArray recorded;
+    EXPECT_TRUE(spinUntil([&] {
+        recorded = history();
+        return !recorded.isEmpty();
+    })) << "the review is not in the history";
+    ASSERT_EQ(recorded.size(), 1);
+    EXPECT_EQ(recorded[0].toObject().value("source").toString(), sentence);
+    EXPECT_EQ(recorded[0].toObject().value("corrected").toString(), corrected);
+    EXPECT_EQ(recorded[0].toObject().value("score").toInt(), 6);
+
+    dismissAndExpectFocusBack();
+    EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing) {
+    m_server.respond("POST", "/api/chat", 500, R"({"error":"model crashed"})");
+    ASSERT_NO_FATAL_FAILURE(reviewSelection());
+
+    const std::optional<Window> panel = settledPanel(errorWidth);
+    ASSERT_TRUE(panel.has_value()) << "no error panel " << errorWidth << " pixels wide";
+    EXPECT_FALSE(panelOfWidth(resultWidth).has_value());
+    EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-error-panel.png")));
+    const Result listed = norikCommand({"history", "--json"});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_TRUE(QJsonDocument::fromJson(listed.out).isArray()) << listed.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(listed.out).array().size(), 0) << listed.out.toStdString();
+
+    dismissAndExpectFocusBack();
+    EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+} // namespace
+} // namespace norik::app
