@@ -1,0 +1,355 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Measures the desktop app as a user meets it, on a private Xvfb with openbox and the capture test editor:
+// hot key to loading panel mapped, Escape during a slow reply to the model connection closed, and the
+// resident memory and wake-ups of norik while idle after start.
+//   norik_bench_desktop_latency NORIK [PRESSES]
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include "app/capture/CaptureSession.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using norik::tests::DesktopSession;
+using norik::tests::Editor;
+using norik::tests::spinUntil;
+
+constexpr xcb_keycode_t leftControl = 37;
+constexpr xcb_keycode_t leftAlt = 64;
+constexpr xcb_keycode_t space = 65;
+constexpr xcb_keycode_t escape = 9;
+constexpr int loadingWidth = 240;
+
+// A model server that reads each request and never answers, noting when it arrived and when the client
+// hung up. One connection at a time, as norik sends one review at a time.
+class SilentServer {
+public:
+    SilentServer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 8) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    ~SilentServer() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        ::close(m_listener);
+    }
+
+    [[nodiscard]] int port() const { return m_port; }
+    [[nodiscard]] int requests() const { return m_requests; }
+    [[nodiscard]] int closed() const { return m_closed; }
+    [[nodiscard]] Clock::time_point lastClose() const { return Clock::time_point(Clock::duration(m_lastClose)); }
+
+private:
+    void serve() {
+        while (!m_stop) {
+            pollfd entry{m_listener, POLLIN, 0};
+            if (::poll(&entry, 1, 100) <= 0) {
+                continue;
+            }
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client >= 0) {
+                hold(client);
+                ::close(client);
+            }
+        }
+    }
+
+    void hold(int client) {
+        std::string received;
+        bool counted = false;
+        char buffer[4096];
+        while (!m_stop) {
+            pollfd entry{client, POLLIN | POLLRDHUP, 0};
+            if (::poll(&entry, 1, 100) <= 0) {
+                continue;
+            }
+            const ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+            if (count <= 0) {
+                m_lastClose = Clock::now().time_since_epoch().count();
+                ++m_closed;
+                return;
+            }
+            received.append(buffer, static_cast<std::size_t>(count));
+            if (!counted && received.find("\r\n\r\n") != std::string::npos) {
+                counted = true;
+                ++m_requests;
+            }
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_requests{0};
+    std::atomic<int> m_closed{0};
+    std::atomic<Clock::rep> m_lastClose{0};
+};
+
+// A connection of our own that sees windows being created and mapped, apart from Qt's.
+class MapWatcher {
+public:
+    explicit MapWatcher(const std::string& display) : m_connection(xcb_connect(display.c_str(), nullptr)) {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_connection);
+    }
+    MapWatcher(const MapWatcher&) = delete;
+    MapWatcher& operator=(const MapWatcher&) = delete;
+    ~MapWatcher() { xcb_disconnect(m_connection); }
+
+    // When a window of this width was mapped, or nothing within the time-out. A new top-level window is
+    // watched from its creation, as the window manager maps it inside a frame of its own.
+    std::optional<Clock::time_point> waitForMap(int width, std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            xcb_generic_event_t* event = xcb_poll_for_event(m_connection);
+            if (event == nullptr) {
+                pollfd entry{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+                ::poll(&entry, 1, 10);
+                continue;
+            }
+            const auto now = Clock::now();
+            const std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> owned(event, &std::free);
+            const auto type = event->response_type & 0x7f;
+            if (type == XCB_CREATE_NOTIFY) {
+                const auto* created = reinterpret_cast<xcb_create_notify_event_t*>(event);
+                if (created->width == width) {
+                    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+                    xcb_change_window_attributes(m_connection, created->window, XCB_CW_EVENT_MASK, &mask);
+                    xcb_flush(m_connection);
+                    m_candidates.insert(created->window);
+                }
+            } else if (type == XCB_MAP_NOTIFY) {
+                const auto* mapped = reinterpret_cast<xcb_map_notify_event_t*>(event);
+                if (m_candidates.erase(mapped->window) > 0) {
+                    return now;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root = XCB_NONE;
+    std::set<xcb_window_t> m_candidates;
+};
+
+struct ProcessStatus {
+    long residentKiB = 0;
+    long switches = 0;
+};
+
+// Resident memory of the process and context switches summed over all its threads.
+ProcessStatus status(qint64 pid) {
+    ProcessStatus result;
+    const std::filesystem::path process = "/proc/" + std::to_string(pid);
+    auto field = [](const std::filesystem::path& file, const std::string& name) {
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.starts_with(name)) {
+                return std::stol(line.substr(name.size()));
+            }
+        }
+        return 0L;
+    };
+    result.residentKiB = field(process / "status", "VmRSS:");
+    std::error_code failure;
+    for (const auto& task : std::filesystem::directory_iterator(process / "task", failure)) {
+        result.switches += field(task.path() / "status", "voluntary_ctxt_switches:") +
+                           field(task.path() / "status", "nonvoluntary_ctxt_switches:");
+    }
+    return result;
+}
+
+double milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+void report(const char* name, std::vector<double> samples, double target) {
+    if (samples.empty()) {
+        std::printf("%s: no samples\n", name);
+        return;
+    }
+    std::ranges::sort(samples);
+    const double median = samples[samples.size() / 2];
+    std::printf("%s: median %.1f ms, min %.1f, max %.1f over %zu (target median <= %.0f ms: %s)\n", name, median,
+                samples.front(), samples.back(), samples.size(), target, median <= target ? "met" : "MISSED");
+}
+
+bool hotKeyGrabbedByAnother(DesktopSession& session) {
+    const auto modifiers = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+    const xcb_void_cookie_t grab = xcb_grab_key_checked(session.connection(), 0, session.root(), modifiers, space,
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    xcb_ungrab_key(session.connection(), space, session.root(), modifiers);
+    xcb_generic_error_t* error = xcb_request_check(session.connection(), grab);
+    const bool taken = error != nullptr && error->error_code == XCB_ACCESS;
+    std::free(error);
+    return taken;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s NORIK [PRESSES]\n", argv[0]);
+        return 2;
+    }
+    const QString norik = QString::fromLocal8Bit(argv[1]);
+    const int presses = argc > 2 ? std::stoi(argv[2]) : 20;
+
+    DesktopSession session;
+    if (!session.error().empty()) {
+        std::fprintf(stderr, "%s\n", session.error().c_str());
+        return 1;
+    }
+    SilentServer server;
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("XDG_DATA_HOME", home.filePath("data"));
+    environment.insert("XDG_CACHE_HOME", home.filePath("cache"));
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    for (const QStringList& arguments :
+         {QStringList{"config", "set", "provider", "local"},
+          QStringList{"config", "set", "localEndpoint", QStringLiteral("http://127.0.0.1:%1").arg(server.port())},
+          QStringList{"config", "set", "model.local", "llama3"}}) {
+        QProcess command;
+        command.setProcessEnvironment(environment);
+        command.start(norik, arguments);
+        if (!command.waitForFinished(20'000) || command.exitCode() != 0) {
+            std::fprintf(stderr, "norik %s failed\n", arguments.join(' ').toUtf8().constData());
+            return 1;
+        }
+    }
+
+    Editor editor(session, {"--text", "He go to school every days.", "--select"});
+    if (!editor.ready()) {
+        std::fprintf(stderr, "the editor did not come up\n");
+        return 1;
+    }
+    MapWatcher watcher(session.display());
+
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    app.start(norik, QStringList{});
+    // Probing now and then rather than at every turn keeps the chance of a clash with norik's own grab low.
+    QElapsedTimer sinceProbe;
+    sinceProbe.start();
+    const auto grabbed = [&] {
+        if (sinceProbe.elapsed() < 100) {
+            return false;
+        }
+        sinceProbe.restart();
+        return hotKeyGrabbedByAnother(session);
+    };
+    if (!app.waitForStarted(20'000) || !spinUntil(grabbed)) {
+        std::fprintf(stderr, "norik did not take the hot key\n");
+        return 1;
+    }
+    const qint64 pid = app.processId();
+
+    // Idle: let start-up work (fonts, the store) finish, then count what happens in ten quiet seconds.
+    spinUntil([] { return false; }, 2s);
+    const ProcessStatus before = status(pid);
+    std::this_thread::sleep_for(10s);
+    const ProcessStatus after = status(pid);
+    std::printf("idle after start: VmRSS %.1f MB (target <= 60 MB: %s)\n",
+                static_cast<double>(after.residentKiB) / 1024.0, after.residentKiB <= 60 * 1024 ? "met" : "MISSED");
+    std::printf("idle after start: %ld context switches in 10 s over all threads (target none: %s)\n",
+                after.switches - before.switches, after.switches == before.switches ? "met" : "MISSED");
+
+    std::vector<double> toPanel;
+    std::vector<double> toClose;
+    int reviews = 0;
+    for (int press = 0; press < presses; ++press) {
+        const int requestsBefore = server.requests();
+        const int closedBefore = server.closed();
+        for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
+            session.fakeKey(XCB_KEY_PRESS, key);
+        }
+        const auto pressed = Clock::now();
+        for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
+            session.fakeKey(XCB_KEY_RELEASE, key);
+        }
+        if (const auto mapped = watcher.waitForMap(loadingWidth, 20s)) {
+            toPanel.push_back(milliseconds(*mapped - pressed));
+        } else {
+            std::fprintf(stderr, "press %d: no loading panel mapped\n", press);
+        }
+        if (!spinUntil([&] { return server.requests() > requestsBefore; })) {
+            std::fprintf(stderr, "press %d: no request reached the server\n", press);
+            break;
+        }
+        // The panel handles Escape once it has the keyboard; a press before that would reach the editor.
+        if (!spinUntil([&] { return session.activeWindow() != editor.window(); }, 5s)) {
+            std::fprintf(stderr, "press %d: the panel did not take the focus\n", press);
+        }
+        session.fakeKey(XCB_KEY_PRESS, escape);
+        const auto escaped = Clock::now();
+        session.fakeKey(XCB_KEY_RELEASE, escape);
+        if (spinUntil([&] { return server.closed() > closedBefore; })) {
+            toClose.push_back(milliseconds(server.lastClose() - escaped));
+        } else {
+            std::fprintf(stderr, "press %d: Escape did not close the connection\n", press);
+            break;
+        }
+        ++reviews;
+        // The next press must find the editor focused again, as a user would.
+        spinUntil([&] { return session.activeWindow() == editor.window(); });
+    }
+    report("hot key to loading panel mapped", toPanel, 100);
+    report("Escape to model connection closed", toClose, 100);
+
+    const ProcessStatus used = status(pid);
+    std::printf("after %d reviews: VmRSS %.1f MB\n", reviews, static_cast<double>(used.residentKiB) / 1024.0);
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    app.waitForFinished(10'000);
+    return 0;
+}
