@@ -32,15 +32,22 @@ ClipboardSnapshot ClipboardSnapshot::take(const QMimeData* data) {
         return snapshot;
     }
     for (const QString& format : data->formats()) {
-        if (isProtocolTarget(format)) {
-            continue;
-        }
-        // An owner that promised a format and cannot deliver it gives nothing; such a format is lost.
-        if (QByteArray bytes = data->data(format); !bytes.isNull()) {
-            snapshot.m_formats.emplace_back(format, std::move(bytes));
+        if (isContents(format)) {
+            snapshot.add(format, data->data(format));
         }
     }
     return snapshot;
+}
+
+bool ClipboardSnapshot::isContents(const QString& format) {
+    return !isProtocolTarget(format);
+}
+
+void ClipboardSnapshot::add(const QString& format, QByteArray bytes) {
+    // An owner that promised a format and cannot deliver it gives nothing; such a format is lost.
+    if (isContents(format) && !bytes.isNull()) {
+        m_formats.emplace_back(format, std::move(bytes));
+    }
 }
 
 bool ClipboardSnapshot::isSecret() const {

@@ -19,6 +19,11 @@ public:
     // Reads each offered format's bytes; formats that are X11 protocol targets or Qt's own bookkeeping are
     // left out. Null data gives an empty snapshot.
     [[nodiscard]] static ClipboardSnapshot take(const QMimeData* data);
+    // Whether a format holds contents, rather than being an X11 protocol target or Qt's own bookkeeping.
+    [[nodiscard]] static bool isContents(const QString& format);
+
+    // Keeps the bytes of a format that isContents() accepts; null bytes stand for a format not delivered.
+    void add(const QString& format, QByteArray bytes);
 
     [[nodiscard]] bool empty() const { return m_formats.empty(); }
     // Marked by a password manager as a secret it will clear on its own.

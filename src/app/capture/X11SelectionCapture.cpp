@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "app/capture/ClipboardSnapshot.h"
+#include "app/capture/X11ClipboardReader.h"
 #include "app/capture/X11CopyKeystroke.h"
 #include "platform/x11/XcbHandles.h"
 
@@ -93,7 +94,10 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
         return;
     }
 
-    run->saved = ClipboardSnapshot::take(m_clipboard->mimeData(QClipboard::Clipboard));
+    // Norik's own clipboard, written back by an earlier capture, is served by this very thread, which could
+    // not answer a request it waits on; Qt reads it without asking the X server.
+    run->saved = m_clipboard->ownsClipboard() ? ClipboardSnapshot::take(m_clipboard->mimeData(QClipboard::Clipboard))
+                                              : readOtherClientsClipboard(saveBudget);
     run->baseline = m_changeCount;
     sendCopyKeystroke(m_connection);
     // request_stop() may come from any thread; the run is only ever touched on this one.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,9 @@ class X11SelectionCapture final : public SelectionCapture {
 public:
     static constexpr int pollCount = 25;
     static constexpr int pollIntervalMs = 15;
+    // The whole save of the user's clipboard before the Ctrl+C: an owner that does not answer blocks the
+    // event loop no longer than this, and the formats it has not delivered by then are lost.
+    static constexpr std::chrono::milliseconds saveBudget{1000};
 
     // Borrows the connection, which must be Qt's own: the hot key's passive grab belongs to it, and only
     // the client that holds a grab can end it.

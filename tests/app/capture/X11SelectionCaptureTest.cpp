@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/capture/X11SelectionCapture.h"
 
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <expected>
 #include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QClipboard>
@@ -15,6 +20,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include "app/capture/CaptureSession.h"
@@ -129,6 +135,17 @@ TEST_F(X11SelectionCaptureTest, ReturnsTheSelectionAndPutsTextHtmlAndImageBackBy
 
     EXPECT_EQ(clipboardSeenByAnotherClient(), before);
     EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+}
+
+TEST_F(X11SelectionCaptureTest, ClipboardNorikOwnsIsPutBackToo) {
+    // What an earlier capture's write-back leaves: Norik itself serves the clipboard.
+    QGuiApplication::clipboard()->setText(QStringLiteral("norik's own words"), QClipboard::Clipboard);
+    ASSERT_TRUE(QGuiApplication::clipboard()->ownsClipboard());
+    const auto editor = startEditor({"--text", "copied over norik", "--select"}, false);
+
+    EXPECT_EQ(capture(), "copied over norik");
+
+    EXPECT_EQ(clipboardSeenByAnotherClient().at("text/plain"), "norik's own words");
 }
 
 TEST_F(X11SelectionCaptureTest, EmptyClipboardKeepsTheCopiedSelection) {
@@ -295,6 +312,120 @@ TEST_F(X11SelectionCaptureTest, StopEndsTheWaitingAndStillGivesACopyThatArrived)
         QObject::disconnect(connection);
         EXPECT_TRUE(stop.stop_requested());
     }
+}
+
+// A clipboard owner on a connection of its own that lists its formats but never delivers one of them.
+class SilentClipboardOwner {
+public:
+    explicit SilentClipboardOwner(const std::string& display)
+        : m_connection(platform::x11::XcbConnection::open(display.c_str())) {
+        if (!m_connection) {
+            return;
+        }
+        xcb_connection_t* c = m_connection->get();
+        m_window = xcb_generate_id(c);
+        xcb_create_window(c, 0, m_window, platform::x11::rootWindow(c, m_connection->screenNumber()), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        m_clipboard = atom("CLIPBOARD");
+        m_targets = atom("TARGETS");
+        // Several formats, so that a wait per format would add up to far more than one save's budget.
+        for (const char* format : {"text/plain", "UTF8_STRING", "text/html", "image/png", "application/x-norik-a",
+                                   "application/x-norik-b"}) {
+            m_formats.push_back(atom(format));
+        }
+        xcb_set_selection_owner(c, m_window, m_clipboard, XCB_CURRENT_TIME);
+        xcb_flush(c);
+        m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
+    }
+    SilentClipboardOwner(const SilentClipboardOwner&) = delete;
+    SilentClipboardOwner& operator=(const SilentClipboardOwner&) = delete;
+    ~SilentClipboardOwner() {
+        m_thread.request_stop();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    [[nodiscard]] xcb_window_t window() const { return m_window; }
+    [[nodiscard]] int targetsRequests() const { return m_targetsRequests; }
+    [[nodiscard]] int formatRequests() const { return m_formatRequests; }
+
+private:
+    xcb_atom_t atom(const char* name) const {
+        xcb_connection_t* c = m_connection->get();
+        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+        return reply ? reply->atom : XCB_NONE;
+    }
+
+    // Answers TARGETS and leaves every other request unanswered; the poll only bounds how late a stop is seen.
+    void serve(const std::stop_token& stop) {
+        xcb_connection_t* c = m_connection->get();
+        while (!stop.stop_requested() && xcb_connection_has_error(c) == 0) {
+            while (const platform::x11::XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+                if ((event->response_type & 0x7F) != XCB_SELECTION_REQUEST) {
+                    continue;
+                }
+                const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event.get());
+                if (request->target != m_targets) {
+                    ++m_formatRequests;
+                    continue;
+                }
+                ++m_targetsRequests;
+                std::vector<xcb_atom_t> offered{m_targets};
+                offered.insert(offered.end(), m_formats.begin(), m_formats.end());
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, XCB_ATOM_ATOM, 32,
+                                    static_cast<std::uint32_t>(offered.size()), offered.data());
+                xcb_selection_notify_event_t notify{};
+                notify.response_type = XCB_SELECTION_NOTIFY;
+                notify.time = request->time;
+                notify.requestor = request->requestor;
+                notify.selection = request->selection;
+                notify.target = request->target;
+                notify.property = request->property;
+                xcb_send_event(c, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
+                               reinterpret_cast<const char*>(&notify));
+                xcb_flush(c);
+            }
+            pollfd descriptor{xcb_get_file_descriptor(c), POLLIN, 0};
+            ::poll(&descriptor, 1, 50);
+        }
+    }
+
+    std::expected<platform::x11::XcbConnection, std::string> m_connection;
+    xcb_window_t m_window = XCB_NONE;
+    xcb_atom_t m_clipboard = XCB_NONE;
+    xcb_atom_t m_targets = XCB_NONE;
+    std::vector<xcb_atom_t> m_formats;
+    std::atomic<int> m_targetsRequests = 0;
+    std::atomic<int> m_formatRequests = 0;
+    std::jthread m_thread;
+};
+
+TEST_F(X11SelectionCaptureTest, ClipboardOwnerThatNeverDeliversDoesNotHoldTheCaptureUp) {
+    const int before = m_clipboardChanges;
+    SilentClipboardOwner owner(s_session->display());
+    ASSERT_NE(owner.window(), XCB_NONE);
+    ASSERT_TRUE(
+        spinUntil([&] { return s_session->clipboardOwner() == owner.window() && m_clipboardChanges > before; }));
+    const auto editor = startEditor({"--text", "past the silent owner", "--select"}, false);
+
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<qint64> elapsed;
+    std::optional<QString> text;
+    m_capture->capture({}, [&](std::optional<QString> result) {
+        elapsed = clock.elapsed();
+        text = std::move(result);
+    });
+    ASSERT_TRUE(spinUntil([&] { return elapsed.has_value(); }));
+
+    EXPECT_EQ(text, "past the silent owner");
+    // A functional hang check, not a benchmark: one wait per format would take six budgets, Qt's own reads 5 s each.
+    EXPECT_LT(*elapsed, 4000);
+    EXPECT_EQ(owner.targetsRequests(), 1);
+    EXPECT_GE(owner.formatRequests(), 1);
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
 }
 
 TEST_F(X11SelectionCaptureTest, RestoreFocusReturnsToTheWindowActiveAtTheCapture) {
