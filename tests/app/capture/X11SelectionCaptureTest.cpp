@@ -21,6 +21,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <xcb/xinput.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include "app/capture/CaptureSession.h"
@@ -199,6 +200,54 @@ TEST_F(X11SelectionCaptureTest, EditorGetsCtrlCAloneWhileTheHotKeyIsStillHeld) {
     xcb_flush(connection);
     EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
     EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "old plain");
+}
+
+// The Xvfb keyboard itself rather than the virtual XTEST keyboard beside it: keys held there stand for the
+// physical keys a user holds.
+std::optional<std::uint8_t> serverKeyboardDevice(xcb_connection_t* connection) {
+    const platform::x11::XcbReply<xcb_input_xi_query_version_reply_t> version(
+        xcb_input_xi_query_version_reply(connection, xcb_input_xi_query_version(connection, 2, 2), nullptr));
+    const platform::x11::XcbReply<xcb_input_xi_query_device_reply_t> devices(xcb_input_xi_query_device_reply(
+        connection, xcb_input_xi_query_device(connection, XCB_INPUT_DEVICE_ALL), nullptr));
+    if (!version || !devices) {
+        return std::nullopt;
+    }
+    for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem != 0;
+         xcb_input_xi_device_info_next(&it)) {
+        const std::string name(xcb_input_xi_device_info_name(it.data),
+                               static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
+        if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD && !name.contains("XTEST")) {
+            return static_cast<std::uint8_t>(it.data->deviceid);
+        }
+    }
+    return std::nullopt;
+}
+
+TEST_F(X11SelectionCaptureTest, EditorGetsCtrlCAloneWhileCtrlAltAreHeldOnTheKeyboardDevice) {
+    const auto editor = startEditor({"--text", "device keys", "--select"}, false);
+    xcb_connection_t* connection = s_session->connection();
+    const auto device = serverKeyboardDevice(connection);
+    ASSERT_TRUE(device.has_value());
+    // XInput device events are the way XTEST attributes a key to a device; core events go to its own keyboard.
+    const std::uint8_t deviceKeyPress = xcb_get_extension_data(connection, &xcb_input_id)->first_event;
+    const auto deviceKey = [&](std::uint8_t offset, xcb_keycode_t key) {
+        xcb_test_fake_input(connection, static_cast<std::uint8_t>(deviceKeyPress + offset), key, XCB_CURRENT_TIME,
+                            XCB_NONE, 0, 0, *device);
+        xcb_flush(connection);
+    };
+    deviceKey(XCB_INPUT_DEVICE_KEY_PRESS, leftControl);
+    deviceKey(XCB_INPUT_DEVICE_KEY_PRESS, leftAlt);
+    const platform::x11::XcbReply<xcb_query_keymap_reply_t> held(
+        xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(held->keys[leftAlt / 8] & (1U << (leftAlt % 8)), 0U);
+
+    const auto text = capture();
+
+    deviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, leftAlt);
+    deviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, leftControl);
+    EXPECT_EQ(text, "device keys");
+    EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
 }
 
 TEST_F(X11SelectionCaptureTest, DvorakLayoutStillTypesTheCopy) {
