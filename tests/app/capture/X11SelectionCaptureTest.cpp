@@ -363,11 +363,16 @@ TEST_F(X11SelectionCaptureTest, StopEndsTheWaitingAndStillGivesACopyThatArrived)
     }
 }
 
-// A clipboard owner on a connection of its own that lists its formats but never delivers one of them.
-class SilentClipboardOwner {
+// A clipboard owner on a connection of its own. It lists its formats and never delivers the silent ones; the
+// bytes of `piecesFormat`, if given, it sends in INCR pieces.
+class ScriptedClipboardOwner {
 public:
-    explicit SilentClipboardOwner(const std::string& display)
-        : m_connection(platform::x11::XcbConnection::open(display.c_str())) {
+    static constexpr const char* piecesFormat = "application/x-norik-pieces";
+    static constexpr qsizetype pieceBytes = 4096;
+
+    ScriptedClipboardOwner(const std::string& display, const std::vector<const char*>& silentFormats,
+                           QByteArray pieces = {})
+        : m_connection(platform::x11::XcbConnection::open(display.c_str())), m_pieces(std::move(pieces)) {
         if (!m_connection) {
             return;
         }
@@ -377,18 +382,21 @@ public:
                           XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
         m_clipboard = atom("CLIPBOARD");
         m_targets = atom("TARGETS");
-        // Several formats, so that a wait per format would add up to far more than one save's budget.
-        for (const char* format : {"text/plain", "UTF8_STRING", "text/html", "image/png", "application/x-norik-a",
-                                   "application/x-norik-b"}) {
+        m_incr = atom("INCR");
+        m_piecesTarget = atom(piecesFormat);
+        if (!m_pieces.isEmpty()) {
+            m_formats.push_back(m_piecesTarget);
+        }
+        for (const char* format : silentFormats) {
             m_formats.push_back(atom(format));
         }
         xcb_set_selection_owner(c, m_window, m_clipboard, XCB_CURRENT_TIME);
         xcb_flush(c);
         m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
     }
-    SilentClipboardOwner(const SilentClipboardOwner&) = delete;
-    SilentClipboardOwner& operator=(const SilentClipboardOwner&) = delete;
-    ~SilentClipboardOwner() {
+    ScriptedClipboardOwner(const ScriptedClipboardOwner&) = delete;
+    ScriptedClipboardOwner& operator=(const ScriptedClipboardOwner&) = delete;
+    ~ScriptedClipboardOwner() {
         m_thread.request_stop();
         if (m_thread.joinable()) {
             m_thread.join();
@@ -398,6 +406,7 @@ public:
     [[nodiscard]] xcb_window_t window() const { return m_window; }
     [[nodiscard]] int targetsRequests() const { return m_targetsRequests; }
     [[nodiscard]] int formatRequests() const { return m_formatRequests; }
+    [[nodiscard]] int piecesSent() const { return m_piecesSent; }
 
 private:
     xcb_atom_t atom(const char* name) const {
@@ -407,33 +416,17 @@ private:
         return reply ? reply->atom : XCB_NONE;
     }
 
-    // Answers TARGETS and leaves every other request unanswered; the poll only bounds how late a stop is seen.
+    // The poll only bounds how late a stop is seen.
     void serve(const std::stop_token& stop) {
         xcb_connection_t* c = m_connection->get();
         while (!stop.stop_requested() && xcb_connection_has_error(c) == 0) {
             while (const platform::x11::XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
-                if ((event->response_type & 0x7F) != XCB_SELECTION_REQUEST) {
-                    continue;
+                const auto type = event->response_type & 0x7F;
+                if (type == XCB_SELECTION_REQUEST) {
+                    answer(*reinterpret_cast<const xcb_selection_request_event_t*>(event.get()));
+                } else if (type == XCB_PROPERTY_NOTIFY) {
+                    sendNextPiece(*reinterpret_cast<const xcb_property_notify_event_t*>(event.get()));
                 }
-                const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event.get());
-                if (request->target != m_targets) {
-                    ++m_formatRequests;
-                    continue;
-                }
-                ++m_targetsRequests;
-                std::vector<xcb_atom_t> offered{m_targets};
-                offered.insert(offered.end(), m_formats.begin(), m_formats.end());
-                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, XCB_ATOM_ATOM, 32,
-                                    static_cast<std::uint32_t>(offered.size()), offered.data());
-                xcb_selection_notify_event_t notify{};
-                notify.response_type = XCB_SELECTION_NOTIFY;
-                notify.time = request->time;
-                notify.requestor = request->requestor;
-                notify.selection = request->selection;
-                notify.target = request->target;
-                notify.property = request->property;
-                xcb_send_event(c, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
-                               reinterpret_cast<const char*>(&notify));
                 xcb_flush(c);
             }
             pollfd descriptor{xcb_get_file_descriptor(c), POLLIN, 0};
@@ -441,11 +434,66 @@ private:
         }
     }
 
+    void answer(const xcb_selection_request_event_t& request) {
+        xcb_connection_t* c = m_connection->get();
+        if (request.target == m_targets) {
+            ++m_targetsRequests;
+            std::vector<xcb_atom_t> offered{m_targets};
+            offered.insert(offered.end(), m_formats.begin(), m_formats.end());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, XCB_ATOM_ATOM, 32,
+                                static_cast<std::uint32_t>(offered.size()), offered.data());
+        } else if (request.target == m_piecesTarget && !m_pieces.isEmpty()) {
+            // The requestor deleting each piece asks for the next one.
+            const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
+            const auto size = static_cast<std::uint32_t>(m_pieces.size());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, m_incr, 32, 1, &size);
+            m_piecesRequestor = request.requestor;
+            m_piecesProperty = request.property;
+            m_piecesOffset = 0;
+        } else {
+            ++m_formatRequests;
+            return;
+        }
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        notify.property = request.property;
+        xcb_send_event(c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&notify));
+    }
+
+    // The piece after the end is empty, which ends the transfer.
+    void sendNextPiece(const xcb_property_notify_event_t& notify) {
+        if (m_piecesRequestor == XCB_NONE || notify.window != m_piecesRequestor || notify.atom != m_piecesProperty ||
+            notify.state != XCB_PROPERTY_DELETE) {
+            return;
+        }
+        const QByteArray piece = m_pieces.mid(m_piecesOffset, pieceBytes);
+        xcb_change_property(m_connection->get(), XCB_PROP_MODE_REPLACE, m_piecesRequestor, m_piecesProperty,
+                            m_piecesTarget, 8, static_cast<std::uint32_t>(piece.size()), piece.constData());
+        m_piecesOffset += piece.size();
+        if (piece.isEmpty()) {
+            m_piecesRequestor = XCB_NONE;
+        } else {
+            ++m_piecesSent;
+        }
+    }
+
     std::expected<platform::x11::XcbConnection, std::string> m_connection;
     xcb_window_t m_window = XCB_NONE;
     xcb_atom_t m_clipboard = XCB_NONE;
     xcb_atom_t m_targets = XCB_NONE;
+    xcb_atom_t m_incr = XCB_NONE;
+    xcb_atom_t m_piecesTarget = XCB_NONE;
     std::vector<xcb_atom_t> m_formats;
+    QByteArray m_pieces;
+    xcb_window_t m_piecesRequestor = XCB_NONE;
+    xcb_atom_t m_piecesProperty = XCB_NONE;
+    qsizetype m_piecesOffset = 0;
+    std::atomic<int> m_piecesSent = 0;
     std::atomic<int> m_targetsRequests = 0;
     std::atomic<int> m_formatRequests = 0;
     std::jthread m_thread;
@@ -453,7 +501,9 @@ private:
 
 TEST_F(X11SelectionCaptureTest, ClipboardOwnerThatNeverDeliversDoesNotHoldTheCaptureUp) {
     const int before = m_clipboardChanges;
-    SilentClipboardOwner owner(s_session->display());
+    // Several formats, so that a wait per format would add up to far more than one save's budget.
+    ScriptedClipboardOwner owner(s_session->display(), {"text/plain", "UTF8_STRING", "text/html", "image/png",
+                                                        "application/x-norik-a", "application/x-norik-b"});
     ASSERT_NE(owner.window(), XCB_NONE);
     ASSERT_TRUE(
         spinUntil([&] { return s_session->clipboardOwner() == owner.window() && m_clipboardChanges > before; }));
@@ -475,6 +525,26 @@ TEST_F(X11SelectionCaptureTest, ClipboardOwnerThatNeverDeliversDoesNotHoldTheCap
     EXPECT_EQ(owner.targetsRequests(), 1);
     EXPECT_GE(owner.formatRequests(), 1);
     EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
+}
+
+TEST_F(X11SelectionCaptureTest, FormatSentInIncrPiecesIsPutBackWhole) {
+    QByteArray pieces(10 * ScriptedClipboardOwner::pieceBytes + 123, Qt::Uninitialized);
+    for (qsizetype index = 0; index < pieces.size(); ++index) {
+        pieces[index] = static_cast<char>((index * 7 + index / 251) & 0xFF);
+    }
+    const int before = m_clipboardChanges;
+    ScriptedClipboardOwner owner(s_session->display(), {}, pieces);
+    ASSERT_NE(owner.window(), XCB_NONE);
+    ASSERT_TRUE(
+        spinUntil([&] { return s_session->clipboardOwner() == owner.window() && m_clipboardChanges > before; }));
+    const auto editor = startEditor({"--text", "next to pieces", "--select"}, false);
+
+    EXPECT_EQ(capture(), "next to pieces");
+
+    EXPECT_EQ(owner.piecesSent(), 11);
+    const Formats after = clipboardSeenByAnotherClient();
+    ASSERT_TRUE(after.contains(ScriptedClipboardOwner::piecesFormat));
+    EXPECT_TRUE(after.at(ScriptedClipboardOwner::piecesFormat) == pieces);
 }
 
 TEST_F(X11SelectionCaptureTest, RestoreFocusReturnsToTheWindowActiveAtTheCapture) {
