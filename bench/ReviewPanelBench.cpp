@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,12 +120,9 @@ BENCHMARK(replyToResultPanelDrawn)->UseManualTime()->Unit(benchmark::kMillisecon
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const norik::tests::XvfbServer xvfb({"-screen", "0", "1920x1080x24"});
-    if (xvfb.display().empty()) {
-        std::cerr << "Xvfb did not start\n";
+    if (!xvfb.becomeQtDisplay()) {
         return EXIT_FAILURE;
     }
-    ::setenv("DISPLAY", xvfb.display().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     const QApplication application(argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

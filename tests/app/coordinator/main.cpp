@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
-#include <iostream>
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -14,12 +13,9 @@ int main(int argc, char** argv) {
         return RUN_ALL_TESTS();
     }
     const norik::tests::XvfbServer xvfb;
-    if (xvfb.display().empty()) {
-        std::cerr << "Xvfb did not start\n";
+    if (!xvfb.becomeQtDisplay()) {
         return EXIT_FAILURE;
     }
-    ::setenv("DISPLAY", xvfb.display().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     const QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

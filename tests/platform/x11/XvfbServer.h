@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,17 @@ public:
 
     // ":N", or empty when the server did not start.
     [[nodiscard]] const std::string& display() const { return m_display; }
+
+    // Points Qt applications created from now on at this server. False, with a message, when it did not start.
+    [[nodiscard]] bool becomeQtDisplay() const {
+        if (m_display.empty()) {
+            std::cerr << "Xvfb did not start\n";
+            return false;
+        }
+        ::setenv("DISPLAY", m_display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        return true;
+    }
 
 private:
     void readDisplay(int fd) {
