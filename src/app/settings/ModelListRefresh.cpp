@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/settings/ModelListRefresh.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
+
+#include "core/providers/AnthropicClient.h"
+#include "core/providers/LocalClient.h"
+#include "core/providers/OpenAIClient.h"
+
+namespace norik::app {
+
+namespace {
+
+QStringList toStringList(const std::vector<std::string>& ids) {
+    QStringList list;
+    list.reserve(static_cast<qsizetype>(ids.size()));
+    for (const std::string& id : ids) {
+        list.append(QString::fromStdString(id));
+    }
+    return list;
+}
+
+} // namespace
+
+ModelListRefresh::BaseUrls ModelListRefresh::defaultBaseUrls() {
+    return {.anthropic = core::AnthropicClient::defaultBaseUrl(), .openAI = core::OpenAIClient::defaultBaseUrl()};
+}
+
+ModelListRefresh::ModelListRefresh(BaseUrls baseUrls, QObject* parent)
+    : QObject(parent), m_baseUrls(std::move(baseUrls)) {
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(kDebounce);
+    connect(&m_debounce, &QTimer::timeout, this, &ModelListRefresh::fetch);
+}
+
+ModelListRefresh::~ModelListRefresh() {
+    cancel();
+}
+
+void ModelListRefresh::restart(core::LLMProvider provider, std::string key, std::string endpoint) {
+    cancel();
+    m_job = Job{.provider = provider, .key = std::move(key), .endpoint = std::move(endpoint)};
+    m_debounce.start();
+}
+
+void ModelListRefresh::cancel() {
+    m_debounce.stop();
+    m_stop.request_stop();
+    m_stop = std::stop_source();
+}
+
+void ModelListRefresh::fetch() {
+    const std::stop_token stop = m_stop.get_token();
+
+    // The watcher is this object's child, so the way back ends with the object; the worker only ever holds the
+    // promise, whose result is then dropped.
+    auto promise = std::make_shared<QPromise<QStringList>>();
+    auto* watcher = new QFutureWatcher<QStringList>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, stop] {
+        watcher->deleteLater();
+        // A stop means a newer job or a closed window: this answer belongs to nobody.
+        if (!stop.stop_requested() && watcher->future().resultCount() > 0) {
+            emit modelsListed(watcher->result());
+        }
+    });
+    watcher->setFuture(promise->future());
+
+    QThreadPool::globalInstance()->start([promise, stop, job = m_job, baseUrls = m_baseUrls] {
+        promise->start();
+        std::vector<std::string> ids;
+        switch (job.provider) {
+        case core::LLMProvider::openAI:
+            ids = core::OpenAIClient::listModels(job.key, stop, baseUrls.openAI);
+            break;
+        case core::LLMProvider::local:
+            ids = core::OllamaService::listModels(job.endpoint, stop);
+            break;
+        case core::LLMProvider::anthropic:
+            ids = core::AnthropicClient::listModels(job.key, stop, baseUrls.anthropic);
+            break;
+        }
+        promise->addResult(toStringList(ids));
+        promise->finish();
+    });
+}
+
+} // namespace norik::app
