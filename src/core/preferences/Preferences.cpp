@@ -33,6 +33,7 @@ constexpr std::array kSettingKeys{
     SettingKey{kExplanationLanguageKey, SettingKey::Type::string, "English"},
     SettingKey{kRetentionLimitKey, SettingKey::Type::integer, "200"},
     SettingKey{kOnboardingKey, SettingKey::Type::boolean, "false"},
+    SettingKey{"updateFeedURL", SettingKey::Type::string, ""},
 };
 
 const SettingKey* findKey(std::string_view name) {

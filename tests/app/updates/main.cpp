@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <cstdlib>
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "platform/x11/XvfbServer.h"
+
+// The update dialog needs a QApplication on a real X server: a private one.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    const norik::tests::XvfbServer xvfb({"-screen", "0", "1280x800x24"});
+    if (!xvfb.becomeQtDisplay()) {
+        return EXIT_FAILURE;
+    }
+    int result = EXIT_FAILURE;
+    {
+        const QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
