@@ -15,6 +15,7 @@
 #include "cli/Command.h"
 #include "cli/ConfigCommand.h"
 #include "cli/HistoryCommand.h"
+#include "cli/InstanceCommand.h"
 #include "cli/KeyCommand.h"
 #include "cli/ModelsCommand.h"
 #include "cli/ReviewCommand.h"
@@ -127,6 +128,11 @@ void Definitions::define(CLI::App& app) {
     auto* stats = app.add_subcommand("stats", "Count the mistakes of each category, most frequent first");
     stats->add_flag("--json", statsJson, "Print the counts as JSON");
     on(stats, [this](Context& context) { return runStats(statsJson, context); });
+
+    on(app.add_subcommand("trigger", "Ask the running Norik to review the selection; bind it to a desktop shortcut"),
+       [](Context&) { return runInstanceRequest(platform::InstanceRequest::trigger); });
+    on(app.add_subcommand("settings", "Ask the running Norik to open its settings window"),
+       [](Context&) { return runInstanceRequest(platform::InstanceRequest::settings); });
 
     // Set last, as subcommands copy the footer of their parent when they are added.
     app.footer("Run `norik COMMAND --help` for the options of a command.");

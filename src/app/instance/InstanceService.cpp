@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/instance/InstanceService.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <utility>
+
+#include "platform/instance/InstanceClient.h"
+#include "platform/instance/InstanceFolder.h"
+
+namespace norik::app {
+
+namespace {
+
+using Kind = InstanceService::ClaimError::Kind;
+
+} // namespace
+
+std::expected<std::unique_ptr<InstanceService>, InstanceService::ClaimError> InstanceService::claim() {
+    const auto folder = platform::instanceFolder();
+    if (!folder) {
+        return std::unexpected(ClaimError{Kind::failed, folder.error()});
+    }
+    return claim(*folder);
+}
+
+std::expected<std::unique_ptr<InstanceService>, InstanceService::ClaimError>
+InstanceService::claim(const std::filesystem::path& folder) {
+    if (const auto prepared = platform::prepareInstanceFolder(folder); !prepared) {
+        return std::unexpected(ClaimError{Kind::failed, prepared.error()});
+    }
+    auto lock = platform::InstanceLock::acquire(folder);
+    if (!lock) {
+        const bool held = lock.error().kind == platform::LockError::Kind::held;
+        return std::unexpected(ClaimError{held ? Kind::anotherInstance : Kind::failed, lock.error().message});
+    }
+    auto server = platform::InstanceServer::listen(*lock);
+    if (!server) {
+        return std::unexpected(ClaimError{Kind::failed, server.error()});
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): the constructor is private, so make_unique cannot reach it
+    return std::unique_ptr<InstanceService>(new InstanceService(*std::move(lock), *std::move(server)));
+}
+
+InstanceService::InstanceService(platform::InstanceLock lock, platform::InstanceServer server)
+    : m_lock(std::move(lock)), m_server(std::move(server)), m_notifier(m_server.descriptor(), QSocketNotifier::Read) {
+    connect(&m_notifier, &QSocketNotifier::activated, this, &InstanceService::serve);
+}
+
+void InstanceService::serve() {
+    for (const platform::InstanceRequest request : m_server.serve()) {
+        switch (request) {
+        case platform::InstanceRequest::trigger:
+            emit triggerRequested();
+            break;
+        case platform::InstanceRequest::settings:
+            emit settingsRequested();
+            break;
+        }
+    }
+}
+
+int handOverToRunningInstance(const InstanceService::ClaimError& error) {
+    if (error.kind != Kind::anotherInstance) {
+        std::cerr << "norik: " << error.message << ".\n";
+        return EXIT_FAILURE;
+    }
+    const auto folder = platform::instanceFolder();
+    if (!folder) {
+        std::cerr << "norik: " << folder.error() << ".\n";
+        return EXIT_FAILURE;
+    }
+    const auto sent = platform::sendToRunningInstance(*folder, platform::InstanceRequest::settings);
+    if (!sent) {
+        std::cerr << "norik: another Norik is running, but it did not open its settings: " << sent.error().message
+                  << ".\n";
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
+
+} // namespace norik::app

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <chrono>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/instance/InstanceProtocol.h"
+
+namespace norik::platform {
+
+struct RequestError {
+    enum class Kind {
+        noInstance, // no socket, or no one listens on it: Norik is not running
+        timedOut,   // connected, but no reply in time
+        failed,     // anything else: the reason is in the message
+    };
+    Kind kind = Kind::failed;
+    std::string message; // a sentence without the final full stop
+};
+
+// Sends one request line (normally requestText() of an InstanceRequest) to the instance that listens in
+// `folder` and waits for its reply until `timeout`: never longer, whatever the other end does. Blocks the
+// calling thread; any thread.
+[[nodiscard]] std::expected<void, RequestError>
+sendRequest(const std::filesystem::path& folder, std::string_view request, std::chrono::milliseconds timeout);
+// The same in instanceFolder().
+[[nodiscard]] std::expected<void, RequestError> sendRequest(std::string_view request,
+                                                            std::chrono::milliseconds timeout);
+
+// How long a second Norik waits for one that has the lock but is still starting.
+inline constexpr std::chrono::milliseconds kStartingPatience{2000};
+
+// sendRequest for a caller that must not lose the request to a start-up race: while the instance lock is
+// held but nothing answers yet, because its holder has not started listening, tries again until `patience`
+// runs out. noInstance only when no one holds the lock.
+[[nodiscard]] std::expected<void, RequestError>
+sendToRunningInstance(const std::filesystem::path& folder, InstanceRequest request,
+                      std::chrono::milliseconds patience = kStartingPatience);
+
+} // namespace norik::platform

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/instance/InstanceFolder.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace norik::platform {
+
+namespace {
+
+bool usableRuntimeDirectory(const std::filesystem::path& path) {
+    struct stat status {};
+    return path.is_absolute() && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
+std::expected<std::filesystem::path, std::string> instanceFolder() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing sets the environment while Norik runs
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && usableRuntimeDirectory(runtime)) {
+        return prepareInstanceFolder(std::filesystem::path(runtime) / "norik");
+    }
+    return prepareInstanceFolder(std::filesystem::path("/tmp") / ("norik-" + std::to_string(::geteuid())));
+}
+
+std::expected<std::filesystem::path, std::string> prepareInstanceFolder(const std::filesystem::path& folder) {
+    const std::string name = folder.string();
+    if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+        return std::unexpected("cannot create the folder " + name + ": " + std::generic_category().message(errno));
+    }
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) {
+        return std::unexpected("cannot read the folder " + name + ": " + std::generic_category().message(errno));
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        return std::unexpected(name + " is not a folder; remove it so that Norik can create it");
+    }
+    if (status.st_uid != ::geteuid()) {
+        return std::unexpected("the folder " + name + " belongs to another user; remove it");
+    }
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        std::array<char, 8> mode{};
+        std::snprintf(mode.data(), mode.size(), "%04o", status.st_mode & 07777U);
+        return std::unexpected("the folder " + name + " is open to other users (mode " + mode.data() +
+                               "); remove it or make it private with `chmod 700 " + name + "`");
+    }
+    return folder;
+}
+
+} // namespace norik::platform
