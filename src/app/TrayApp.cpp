@@ -4,21 +4,28 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 
-#include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/AppCoordinator.h"
+#include "app/MenuBarContent.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
+#include "app/instance/InstanceService.h"
 #include "app/presentation/NotchReviewPresenter.h"
+#include "app/settings/SettingsView.h"
 #include "app/shortcuts/GlobalKeyMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
+#include "app/updates/UpdaterManager.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
@@ -34,12 +41,33 @@ static void initTrayResources() {
 
 namespace norik::app {
 
+namespace {
+
+// XWayland gives X11 programs no key events of native Wayland windows, so a grab there only fires over
+// other X11 windows. The desktop's own shortcut settings can run `norik trigger` instead.
+bool inWaylandSession() {
+    const QByteArray session = qgetenv("XDG_SESSION_TYPE");
+    return session == "wayland" || (session.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+}
+
+constexpr const char* kWaylandNote =
+    "In this Wayland session the shortcut only works over X11 windows. To review from any window, bind the "
+    "command \"norik trigger\" to a shortcut in your desktop's keyboard settings.";
+
+} // namespace
+
 int runTrayApp(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norik"));
-    // The panel is the only window and closing it must not end the program.
+    // The panel and the settings window come and go; only "Quit Norik" ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     initTrayResources();
+
+    // Settled before anything visible exists: of two starts at the same moment, the one that loses hands over.
+    auto instance = InstanceService::claim();
+    if (!instance) {
+        return handOverToRunningInstance(instance.error());
+    }
 
     auto hotKeys = QtX11HotKeys::create();
     if (!hotKeys) {
@@ -57,15 +85,25 @@ int runTrayApp(int argc, char** argv) {
     core::SettingsStore settings;
     const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
     core::Preferences preferences(settings, *secrets);
+
+    // Launch order: the updater, then the history store, then the coordinator.
+    UpdaterManager updater(settings);
+    updater.start();
     core::HistoryStore history(core::NorikStore::shared());
+
     platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
-    core::shortcuts::Registry shortcuts(settings, backend, [&backend](const core::shortcuts::Shortcut& shortcut) {
+    const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
         return core::shortcuts::wordsDescription(shortcut, &backend.layout());
-    });
+    };
+    core::shortcuts::Registry shortcuts(settings, backend, describe);
     MenuShortcutMonitor menuShortcuts(shortcuts);
 
     QSystemTrayIcon tray(QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")));
-    tray.setToolTip(QStringLiteral("Norik"));
+    const bool wayland = inWaylandSession();
+    tray.setToolTip(wayland ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
+    if (wayland) {
+        std::cerr << "norik: " << kWaylandNote << '\n';
+    }
     X11AccessibilityTrust trust(x11->connection(), [&tray](const QString& message) {
         tray.showMessage(QStringLiteral("Norik"), message, QSystemTrayIcon::Warning);
     });
@@ -89,16 +127,56 @@ int runTrayApp(int argc, char** argv) {
 
     AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
 
-    QMenu menu;
-    QObject::connect(menu.addAction(QStringLiteral("Review selection")), &QAction::triggered, &coordinator,
-                     &AppCoordinator::trigger);
-    menu.addSeparator();
-    QObject::connect(menu.addAction(QStringLiteral("Quit Norik")), &QAction::triggered, &application,
-                     &QCoreApplication::quit);
-    tray.setContextMenu(&menu);
+    // Built on first use: most sessions never open it, and it would only add to the start-up time.
+    std::optional<SettingsView> settingsView;
+    const auto openSettings = [&] {
+        if (!settingsView) {
+            settingsView.emplace(settings, *secrets, preferences, history, [&shortcuts, describe] {
+                const std::optional<core::shortcuts::Shortcut> shortcut =
+                    shortcuts.getShortcut(HotkeyManager::reviewSelection());
+                return shortcut ? QString::fromStdString(describe(*shortcut)) : QString();
+            });
+        }
+        settingsView->showAndRaise();
+    };
+
+    MenuBarContent content(coordinator, updater, openSettings);
+    tray.setContextMenu(&content.menu());
+    // Many panels send a plain click rather than a context-menu request; both open the menu.
+    QObject::connect(&tray, &QSystemTrayIcon::activated, &content, [&content](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::Trigger) {
+            content.menu().popup(QCursor::pos());
+        }
+    });
+    // Ctrl+, works where the panel has the keyboard, e.g. on an error that sends the user to the settings.
+    QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, &content, [&presenter, &content](bool shown) {
+        if (shown && presenter.panel() != nullptr) {
+            presenter.panel()->addAction(content.settingsAction());
+        }
+    });
+    std::optional<QUrl> newerVersionPage;
+    QObject::connect(&updater, &UpdaterManager::newerVersionAvailable, &tray,
+                     [&tray, &newerVersionPage](const QString& version, const QUrl& page) {
+                         newerVersionPage = page;
+                         tray.showMessage(QStringLiteral("Norik %1 is available").arg(version),
+                                          QStringLiteral("Click to open its download page."));
+                     });
+    QObject::connect(&tray, &QSystemTrayIcon::messageClicked, &tray, [&newerVersionPage] {
+        if (newerVersionPage) {
+            QDesktopServices::openUrl(*newerVersionPage);
+        }
+    });
+    QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
+    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettings);
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::cerr << "norik: no system tray is running, so Norik has no icon until one starts; the shortcut, "
+                     "`norik trigger` and `norik settings` work meanwhile.\n";
+    }
     tray.show();
 
-    coordinator.start();
+    // Wired once the event loop runs, so that whatever start() shows appears in a running application.
+    QTimer::singleShot(0, &coordinator, &AppCoordinator::start);
     return QApplication::exec();
 }
 

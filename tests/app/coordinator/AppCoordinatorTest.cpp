@@ -9,14 +9,21 @@
 #include <string>
 #include <vector>
 
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QLabel>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "app/HotkeyManager.h"
+#include "app/MenuBarContent.h"
 #include "app/coordinator/TestDoubles.h"
+#include "app/updates/UpdaterManager.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
@@ -325,6 +332,93 @@ TEST_F(AppCoordinatorTest, StartWiresTheShortcutAndAsksForTrustWhenMissing) {
     m_presenter.dismiss();
     settle();
     EXPECT_EQ(m_capture.calls(), 1);
+}
+
+// The tray menu over a coordinator like the app's, with an updater that has no feed.
+class MenuBarContentTest : public AppCoordinatorTest {
+protected:
+    [[nodiscard]] QList<QAction*> actions() { return m_content.menu().actions(); }
+    [[nodiscard]] QAction* item(const QString& text) {
+        for (QAction* action : actions()) {
+            if (action->text() == text) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << "no menu item " << text.toStdString();
+        return nullptr;
+    }
+
+    static bool visibleLabelSays(const QString& text) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (!window->isVisible()) {
+                continue;
+            }
+            for (const QLabel* label : window->findChildren<QLabel*>()) {
+                if (label->text().contains(text)) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    UpdaterManager m_updater{m_settings, UpdaterManager::Options{"0.1.0", "", std::chrono::hours(1)}};
+    int m_settingsOpened = 0;
+    MenuBarContent m_content{coordinator(), m_updater, [this] { ++m_settingsOpened; }};
+};
+
+TEST_F(MenuBarContentTest, TheItemsStandInOrderWithTheSettingsShortcutAndAllEnabled) {
+    const QList<QAction*> items = actions();
+    ASSERT_EQ(items.size(), 6);
+    const std::vector<QString> texts{
+        QStringLiteral("Review selection"),           QString(), QString::fromUtf8("Settings\u2026"),
+        QString::fromUtf8("Check for Updates\u2026"), QString(), QStringLiteral("Quit Norik")};
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(items[index]->isSeparator(), texts[static_cast<std::size_t>(index)].isEmpty());
+        EXPECT_EQ(items[index]->text(), texts[static_cast<std::size_t>(index)]);
+        EXPECT_TRUE(items[index]->isEnabled());
+        EXPECT_EQ(items[index]->shortcut().isEmpty(), index != 2);
+    }
+    EXPECT_EQ(items[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(items[2]->shortcut().toString(QKeySequence::NativeText), QStringLiteral("Ctrl+,"));
+
+    items[2]->trigger();
+    EXPECT_EQ(m_settingsOpened, 1);
+}
+
+TEST_F(MenuBarContentTest, CtrlCommaOpensTheSettingsFromAWindowThatTakesUpTheItem) {
+    QWidget window;
+    window.addAction(m_content.settingsAction());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(m_settingsOpened, 1);
+}
+
+TEST_F(MenuBarContentTest, ReviewSelectionRunsThePipelineOfTheShortcut) {
+    coordinator().start();
+    m_capture.script(QStringLiteral("I has a apple."));
+    item(QStringLiteral("Review selection"))->trigger();
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::result}));
+    EXPECT_NE(userMessage(0).find("I has a apple."), std::string::npos);
+    EXPECT_EQ(storedSources(), std::vector<std::string>{"I has a apple."});
+}
+
+TEST_F(MenuBarContentTest, CheckForUpdatesAnswersInADialogAndQuitEndsTheEventLoop) {
+    item(QString::fromUtf8("Check for Updates\u2026"))->trigger();
+    EXPECT_TRUE(waitUntil(
+        [] { return visibleLabelSays(QStringLiteral("This copy of Norik is updated by your package manager.")); }));
+
+    QTimer::singleShot(0, item(QStringLiteral("Quit Norik")), &QAction::trigger);
+    // Ends at once when the item quits; the guard only keeps a broken item from hanging the suite.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(30s);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
 }
 
 } // namespace

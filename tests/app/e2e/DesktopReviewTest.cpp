@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,6 +27,7 @@
 #include <xcb/xcb.h>
 
 #include "app/capture/CaptureSession.h"
+#include "platform/x11/TrayHost.h"
 #include "platform/x11/XcbHandles.h"
 
 #include "support/LoopbackServer.h"
@@ -38,6 +40,7 @@ using tests::DesktopSession;
 using tests::Editor;
 using tests::eventTimeout;
 using tests::spinUntil;
+using tests::TrayHost;
 
 // X key codes (evdev + 8) of Xvfb's default keymap.
 constexpr xcb_keycode_t leftControl = 37;
@@ -48,6 +51,7 @@ constexpr xcb_keycode_t escape = 9;
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
 constexpr int errorWidth = 320;
+const QByteArray settingsTitle = QByteArrayLiteral("Norik Settings");
 
 const QString sentence = QStringLiteral("He go to school every days.");
 const QString corrected = QStringLiteral("He goes to school every day.");
@@ -75,20 +79,34 @@ struct Window {
 
 class DesktopReviewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_session = std::make_unique<DesktopSession>(); }
-    static void TearDownTestSuite() { s_session.reset(); }
+    static void SetUpTestSuite() {
+        s_session = std::make_unique<DesktopSession>();
+        s_tray = std::make_unique<TrayHost>(s_session->display());
+    }
+    static void TearDownTestSuite() {
+        s_tray.reset();
+        s_session.reset();
+    }
 
     void SetUp() override {
         ASSERT_EQ(s_session->error(), "");
+        ASSERT_EQ(s_tray->error(), "");
+        s_tray->reset();
         ASSERT_TRUE(m_home.isValid());
         m_environment = QProcessEnvironment::systemEnvironment();
         m_environment.insert("HOME", m_home.path());
         m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         m_environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
         m_environment.insert("XDG_CACHE_HOME", m_home.filePath("cache"));
+        ASSERT_TRUE(QDir(m_home.path()).mkdir(QStringLiteral("runtime")));
+        ASSERT_TRUE(
+            QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        m_environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
         m_environment.insert("DISPLAY", QString::fromStdString(s_session->display()));
         m_environment.insert("QT_QPA_PLATFORM", "xcb");
         m_environment.remove("WAYLAND_DISPLAY");
+        m_environment.remove("XDG_SESSION_TYPE");
+        m_norik.setProcessChannelMode(QProcess::ForwardedChannels);
         // The user's session bus and keyring stay out of the test; the local provider needs no key.
         m_environment.remove("DBUS_SESSION_BUS_ADDRESS");
         ASSERT_EQ(norikCommand({"config", "set", "provider", "local"}).exitCode, 0);
@@ -135,7 +153,6 @@ protected:
 
     void startNorik() {
         m_norik.setProcessEnvironment(m_environment);
-        m_norik.setProcessChannelMode(QProcess::ForwardedChannels);
         // A crashed test must not leave a tray app holding the hot key on a shared machine.
         m_norik.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_norik.start(QStringLiteral(NORIK_E2E_NORIK), QStringList{});
@@ -182,8 +199,10 @@ protected:
                 xcb_get_property_value_length(reply.get())};
     }
 
-    // Every viewable window named Norik, wherever the window manager has put it in the tree.
-    static std::vector<Window> norikWindows() {
+    // Every viewable window of this name, wherever the window manager has put it in the tree, apart from the
+    // tray icon (named after the application too).
+    static std::vector<Window> norikWindows(const QByteArray& name = QByteArrayLiteral("Norik")) {
+        const std::optional<TrayHost::Icon> icon = s_tray->icon();
         xcb_connection_t* connection = s_session->connection();
         std::vector<Window> found;
         std::vector<xcb_window_t> pending{s_session->root()};
@@ -197,7 +216,7 @@ protected:
             }
             const xcb_window_t* children = xcb_query_tree_children(tree.get());
             pending.insert(pending.end(), children, children + xcb_query_tree_children_length(tree.get()));
-            if (window == s_session->root() || windowName(window) != "Norik") {
+            if (window == s_session->root() || (icon && window == icon->window) || windowName(window) != name) {
                 continue;
             }
             const XcbReply<xcb_get_window_attributes_reply_t> attributes(
@@ -262,8 +281,8 @@ protected:
         return result.exitCode == 0 ? QJsonDocument::fromJson(result.out).array() : QJsonArray{};
     }
 
-    // Starts norik, waits for its hot key and presses it over the editor's selection.
-    void reviewSelection() {
+    // Starts norik and waits until it holds its hot key, the last thing it sets up.
+    void startNorikAndWaitForHotKey() {
         startNorik();
         ASSERT_TRUE(m_norik.waitForStarted(static_cast<int>(std::chrono::milliseconds(eventTimeout).count())));
         // Probing now and then rather than at every turn keeps the chance of a clash with norik's own grab low.
@@ -280,7 +299,16 @@ protected:
             return hotKeyGrabbedByAnother();
         }));
         ASSERT_EQ(m_norik.state(), QProcess::Running) << "norik ended before it took the hot key";
+    }
+
+    // Starts norik, waits for its hot key and presses it over the editor's selection.
+    void reviewSelection() {
+        ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
         pressHotKey();
+        ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+    }
+
+    void expectTheSelectionSent() {
         ASSERT_TRUE(spinUntil([&] { return !m_server.requests().empty(); })) << "no request reached the model server";
         const std::vector<test::RecordedRequest> requests = m_server.requests();
         ASSERT_EQ(requests.size(), 1U);
@@ -305,6 +333,7 @@ protected:
     }
 
     static inline std::unique_ptr<DesktopSession> s_session;
+    static inline std::unique_ptr<TrayHost> s_tray;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
     test::LoopbackServer m_server;
@@ -350,6 +379,50 @@ TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing
 
     dismissAndExpectFocusBack();
     EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRunningNorik) {
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    ASSERT_TRUE(spinUntil([] {
+        const std::optional<TrayHost::Icon> icon = s_tray->icon();
+        return icon && icon->shown;
+    })) << "no tray icon was shown";
+    const xcb_window_t icon = s_tray->icon()->window;
+    EXPECT_TRUE(norikWindows(settingsTitle).empty());
+
+    EXPECT_EQ(norikCommand({}).exitCode, 0);
+    EXPECT_TRUE(spinUntil([] { return norikWindows(settingsTitle).size() == 1; })) << "the settings window is not up";
+    EXPECT_EQ(norikCommand({"settings"}).exitCode, 0);
+    EXPECT_EQ(norikWindows(settingsTitle).size(), 1U) << "a second settings window opened";
+    EXPECT_EQ(s_tray->icon()->window, icon) << "another tray icon docked";
+    EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+TEST_F(DesktopReviewTest, TheTriggerCommandReviewsTheSelectionAsTheHotKeyDoes) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+
+    EXPECT_EQ(norikCommand({"trigger"}).exitCode, 0);
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+    EXPECT_TRUE(settledPanel(resultWidth).has_value()) << "no result panel " << resultWidth << " pixels wide";
+    dismissAndExpectFocusBack();
+}
+
+TEST_F(DesktopReviewTest, InAWaylandSessionNorikSaysOnceThatTheTriggerCommandReachesEveryWindow) {
+    m_environment.insert("XDG_SESSION_TYPE", "wayland");
+    m_norik.setProcessChannelMode(QProcess::MergedChannels);
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    ASSERT_TRUE(spinUntil([] {
+        const std::optional<TrayHost::Icon> icon = s_tray->icon();
+        return icon && icon->shown;
+    })) << "no tray icon was shown";
+    QByteArray output;
+    spinUntil([&] {
+        output += m_norik.readAll();
+        return output.contains("norik trigger");
+    });
+    EXPECT_EQ(output.count("norik trigger"), 1) << output.toStdString();
+    EXPECT_TRUE(output.contains("only works over X11 windows")) << output.toStdString();
 }
 
 } // namespace
