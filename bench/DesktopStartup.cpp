@@ -216,7 +216,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "run %d: the tray menu did not open\n", run);
             return 1;
         }
-        // The first item, then the second past the separator: "Settings…".
+        // The menu takes the keyboard just after it is mapped. Then the first item, and the second past the
+        // separator: "Settings…".
+        spinUntil([] { return false; }, 200ms);
         session.fakeKey(XCB_KEY_PRESS, down);
         session.fakeKey(XCB_KEY_RELEASE, down);
         session.fakeKey(XCB_KEY_PRESS, down);
