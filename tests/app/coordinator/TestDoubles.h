@@ -11,30 +11,19 @@
 #include <vector>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "app/QtWait.h"
 #include "app/capture/SelectionCapture.h"
 #include "app/presentation/ReviewPresenter.h"
 #include "core/tutor/TutorResult.h"
 
 namespace norik::app::tests {
 
-// Runs the event loop until `done` holds; false when the time-out ran out first. Generous by default: a
-// loaded machine with sanitizers may take seconds for a round trip.
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds{30}) {
-    const QDeadlineTimer deadline(timeout);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+using norik::tests::waitUntil;
 
 // The panel, as a log of what it was asked to show.
 class RecordingPresenter final : public ReviewPresenter {

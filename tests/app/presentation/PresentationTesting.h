@@ -10,22 +10,12 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include "app/QtWait.h"
 #include "core/tutor/TutorResult.h"
 
 namespace norik::app::testing {
 
-// Runs the event loop until `condition` holds; generous, since a loaded machine may be slow to paint.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
+using norik::tests::waitUntil;
 
 // Lets the event loop run for `duration` whatever happens.
 inline void runFor(std::chrono::milliseconds duration) {

@@ -15,20 +15,11 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
+#include "app/QtWait.h"
+
 namespace norik::app::testing {
 
-// Runs the event loop until `condition` holds; generous, since listings go through real sockets on a busy machine.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
+using norik::tests::waitUntil;
 
 // Waits for every listing worker to end and delivers what they posted to the main thread, so that a result
 // which should have been dropped would have arrived by now.

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/QtWait.h"
 #include "app/updates/UpdateDialog.h"
 #include "core/preferences/SettingsStore.h"
 #include "core/preferences/TestFiles.h"
@@ -27,16 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
+using norik::tests::waitUntil;
 
 // Receives what QDesktopServices::openUrl would hand to the browser.
 class PageCatcher : public QObject {

@@ -6,13 +6,14 @@
 
 #include "platform/x11/XvfbServer.h"
 
-// The settings window needs a QApplication on a real X server: a private one, not the user's display.
+// Widget tests need a QApplication on a real X server: a private one with a screen of a known size, never the
+// user's display.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    const norik::tests::XvfbServer xvfb;
+    const norik::tests::XvfbServer xvfb({"-screen", "0", "1920x1080x24"});
     if (!xvfb.becomeQtDisplay()) {
         return EXIT_FAILURE;
     }

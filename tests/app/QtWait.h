@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <QTest>
+
+namespace norik::tests {
+
+// Runs the event loop until `condition` holds; false when the time-out ran out first. Generous by default: a
+// loaded two-core machine with sanitizers may take seconds to paint or to answer over a socket.
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+} // namespace norik::tests
