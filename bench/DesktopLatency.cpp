@@ -3,16 +3,9 @@
 // hot key to loading panel mapped, Escape during a slow reply to the model connection closed, and the
 // resident memory and wake-ups of norik while idle after start.
 //   norik_bench_desktop_latency NORIK [PRESSES]
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <optional>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,12 +23,19 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include "DesktopBench.h"
+
 #include "app/capture/CaptureSession.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using norik::bench::Clock;
+using norik::bench::MapWatcher;
+using norik::bench::milliseconds;
+using norik::bench::ProcessStatus;
+using norik::bench::report;
+using norik::bench::status;
 using norik::tests::DesktopSession;
 using norik::tests::Editor;
 using norik::tests::spinUntil;
@@ -125,100 +125,6 @@ private:
     std::atomic<int> m_closed{0};
     std::atomic<Clock::rep> m_lastClose{0};
 };
-
-// A connection of our own that sees windows being created and mapped, apart from Qt's.
-class MapWatcher {
-public:
-    explicit MapWatcher(const std::string& display) : m_connection(xcb_connect(display.c_str(), nullptr)) {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(m_connection);
-    }
-    MapWatcher(const MapWatcher&) = delete;
-    MapWatcher& operator=(const MapWatcher&) = delete;
-    ~MapWatcher() { xcb_disconnect(m_connection); }
-
-    // When a window of this width was mapped, or nothing within the time-out. A new top-level window is
-    // watched from its creation, as the window manager maps it inside a frame of its own.
-    std::optional<Clock::time_point> waitForMap(int width, std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
-        while (Clock::now() < deadline) {
-            xcb_generic_event_t* event = xcb_poll_for_event(m_connection);
-            if (event == nullptr) {
-                pollfd entry{xcb_get_file_descriptor(m_connection), POLLIN, 0};
-                ::poll(&entry, 1, 10);
-                continue;
-            }
-            const auto now = Clock::now();
-            const std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> owned(event, &std::free);
-            const auto type = event->response_type & 0x7f;
-            if (type == XCB_CREATE_NOTIFY) {
-                const auto* created = reinterpret_cast<xcb_create_notify_event_t*>(event);
-                if (created->width == width) {
-                    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-                    xcb_change_window_attributes(m_connection, created->window, XCB_CW_EVENT_MASK, &mask);
-                    xcb_flush(m_connection);
-                    m_candidates.insert(created->window);
-                }
-            } else if (type == XCB_MAP_NOTIFY) {
-                const auto* mapped = reinterpret_cast<xcb_map_notify_event_t*>(event);
-                if (m_candidates.erase(mapped->window) > 0) {
-                    return now;
-                }
-            }
-        }
-        return std::nullopt;
-    }
-
-private:
-    xcb_connection_t* m_connection;
-    xcb_window_t m_root = XCB_NONE;
-    std::set<xcb_window_t> m_candidates;
-};
-
-struct ProcessStatus {
-    long residentKiB = 0;
-    long switches = 0;
-};
-
-// Resident memory of the process and context switches summed over all its threads.
-ProcessStatus status(qint64 pid) {
-    ProcessStatus result;
-    const std::filesystem::path process = "/proc/" + std::to_string(pid);
-    auto field = [](const std::filesystem::path& file, const std::string& name) {
-        std::ifstream in(file);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.starts_with(name)) {
-                return std::stol(line.substr(name.size()));
-            }
-        }
-        return 0L;
-    };
-    result.residentKiB = field(process / "status", "VmRSS:");
-    std::error_code failure;
-    for (const auto& task : std::filesystem::directory_iterator(process / "task", failure)) {
-        result.switches += field(task.path() / "status", "voluntary_ctxt_switches:") +
-                           field(task.path() / "status", "nonvoluntary_ctxt_switches:");
-    }
-    return result;
-}
-
-double milliseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-void report(const char* name, std::vector<double> samples, double target) {
-    if (samples.empty()) {
-        std::printf("%s: no samples\n", name);
-        return;
-    }
-    std::ranges::sort(samples);
-    const double median = samples[samples.size() / 2];
-    std::printf("%s: median %.1f ms, min %.1f, max %.1f over %zu (target median <= %.0f ms: %s)\n", name, median,
-                samples.front(), samples.back(), samples.size(), target, median <= target ? "met" : "MISSED");
-}
 
 bool hotKeyGrabbedByAnother(DesktopSession& session) {
     const auto modifiers = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
@@ -318,8 +224,9 @@ int main(int argc, char** argv) {
         for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
             session.fakeKey(XCB_KEY_RELEASE, key);
         }
-        if (const auto mapped = watcher.waitForMap(loadingWidth, 20s)) {
-            toPanel.push_back(milliseconds(*mapped - pressed));
+        if (const auto mapped = watcher.waitFor(
+                [](const MapWatcher::Mapped& window) { return window.createdWidth == loadingWidth; }, 20s)) {
+            toPanel.push_back(milliseconds(mapped->when - pressed));
         } else {
             std::fprintf(stderr, "press %d: no loading panel mapped\n", press);
         }
