@@ -96,7 +96,7 @@ int runTrayApp(int argc, char** argv) {
         return core::shortcuts::wordsDescription(shortcut, &backend.layout());
     };
     core::shortcuts::Registry shortcuts(settings, backend, describe);
-    MenuShortcutMonitor menuShortcuts(shortcuts);
+    const MenuShortcutMonitor menuShortcuts(shortcuts);
 
     QSystemTrayIcon tray(QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")));
     const bool wayland = inWaylandSession();
