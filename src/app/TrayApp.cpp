@@ -33,6 +33,7 @@
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/secret/SecretStoreFactory.h"
+#include "platform/x11/XcbHandles.h"
 
 // Resources of a static library are registered by hand, from outside any namespace.
 static void initTrayResources() {
@@ -57,6 +58,17 @@ constexpr const char* kWaylandNote =
 } // namespace
 
 int runTrayApp(int argc, char** argv) {
+    // Qt aborts the process when it cannot reach its display; a display that is set but gone (a closed
+    // session, a mistyped DISPLAY) deserves a sentence instead. XWayland serves X11 clients in Wayland
+    // sessions, and the hot keys, the capture and the panel all speak X11, so Qt must too.
+    const QByteArray display = qgetenv("DISPLAY");
+    if (const auto probe = platform::x11::XcbConnection::open(display.constData()); !probe) {
+        std::cerr << "norik: " << probe.error()
+                  << ". The tray app needs a running X11 session; in a terminal, use `norik review` instead "
+                     "(see `norik --help`).\n";
+        return EXIT_FAILURE;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norik"));
     // The panel and the settings window come and go; only "Quit Norik" ends the program.

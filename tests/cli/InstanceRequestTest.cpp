@@ -85,6 +85,14 @@ TEST_F(InstanceRequestTest, ASecondNorikAsksTheRunningOneForItsSettingsWithoutSt
     EXPECT_EQ(outcome.err, "");
 }
 
+TEST_F(InstanceRequestTest, ADisplayThatIsSetButUnreachableIsReportedRatherThanCrashing) {
+    m_environment["DISPLAY"] = ":97";
+    const Outcome started = norik({});
+    EXPECT_EQ(started.exitCode, 1) << started.err;
+    EXPECT_TRUE(contains(started.err, "cannot connect to the X server :97")) << started.err;
+    EXPECT_TRUE(contains(started.err, "norik review")) << started.err;
+}
+
 TEST_F(InstanceRequestTest, ARefusedInstanceFolderIsReportedWithTheReason) {
     std::filesystem::permissions(m_folder, std::filesystem::perms::group_all, std::filesystem::perm_options::add);
     const Outcome refused = norik({"trigger"});
