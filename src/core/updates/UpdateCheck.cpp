@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/net/HttpSession.h"
+#include "core/text/Text.h"
 
 namespace norik::core::updates {
 
@@ -30,6 +31,32 @@ std::optional<std::vector<std::string_view>> components(std::string_view version
         }
         version.remove_prefix(dot + 1);
     }
+}
+
+// Anyone on the way could swap a feed or a page fetched over plain http for one of their own, and the page is
+// opened in the browser as Norik's download page. Only this machine is trusted without TLS (a local mirror, a
+// test feed).
+bool isSecureOrLocal(std::string_view url) {
+    if (!net::isValidUrl(url)) {
+        return false;
+    }
+    const auto lowered = [](std::string_view text) {
+        std::string result(text);
+        std::ranges::transform(result, result.begin(),
+                               [](char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; });
+        return result;
+    };
+    const std::string scheme = lowered(url.substr(0, url.find(':')));
+    if (scheme == "https") {
+        return true;
+    }
+    std::string_view authority = url.substr(url.find("://") + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    authority.remove_prefix(authority.rfind('@') == std::string_view::npos ? 0 : authority.rfind('@') + 1);
+    const std::string_view host = authority.starts_with('[') ? authority.substr(0, authority.find(']') + 1)
+                                                             : authority.substr(0, authority.find(':'));
+    const std::string name = lowered(host);
+    return name == "127.0.0.1" || name == "localhost" || name == "[::1]";
 }
 
 std::strong_ordering compareComponent(std::string_view a, std::string_view b) {
@@ -92,8 +119,12 @@ std::expected<Release, std::string> decodeFeed(std::string_view body) {
     if (!net::isValidUrl(release.url)) {
         return std::unexpected("The update feed's page " + inQuotes(release.url) + " is not an http or https address.");
     }
+    if (!isSecureOrLocal(release.url)) {
+        return std::unexpected("The update feed's page " + inQuotes(release.url) + " is not an https address.");
+    }
     if (notes != feed.end() && notes->is_string()) {
-        release.notes = notes->get<std::string>();
+        // Notes are a few lines for a dialog; a feed that sends a book gets its first lines shown.
+        release.notes = text::prefixGraphemes(notes->get<std::string>(), kMaxNotesCharacters);
     }
     return release;
 }
@@ -101,6 +132,9 @@ std::expected<Release, std::string> decodeFeed(std::string_view body) {
 CheckOutcome checkForUpdate(std::string_view feedUrl, std::string_view installedVersion, std::stop_token stop) {
     if (!compareVersions(installedVersion, installedVersion)) {
         return Unreachable{"The installed version " + inQuotes(installedVersion) + " is not a version number."};
+    }
+    if (net::isValidUrl(feedUrl) && !isSecureOrLocal(feedUrl)) {
+        return Unreachable{"The update feed " + inQuotes(feedUrl) + " is not an https address."};
     }
     net::HttpRequest request;
     request.url = feedUrl;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <expected>
 #include <optional>
 #include <stop_token>
@@ -31,8 +32,9 @@ struct Release {
 // Reads a feed, a JSON object {"version": …, "url": …, "notes": …}. "version" and "url" are required
 // strings, "notes" an optional string (null reads as absent); other members are ignored, so a feed may
 // grow. The error is one readable sentence saying what is wrong: not JSON, not an object, a member missing
-// or of another type, a version that is not a version, or a page address that is not http or https (a
-// remote feed must never make Norik open a file:, javascript: or other address).
+// or of another type, a version that is not a version, or a page address that is not https (a remote feed
+// must never make Norik open a file:, javascript: or a plain http address; http is accepted only for this
+// machine, 127.0.0.1, [::1] or localhost). Notes are cut to kMaxNotesCharacters.
 [[nodiscard]] std::expected<Release, std::string> decodeFeed(std::string_view body);
 
 struct UpToDate {
@@ -51,13 +53,16 @@ struct Unreachable {
 using CheckOutcome = std::variant<UpToDate, Release, Unreachable>;
 
 inline constexpr std::chrono::seconds kFeedTimeout{20};
+// Release notes longer than this are cut; the dialog that shows them is no reader.
+inline constexpr std::size_t kMaxNotesCharacters = 2000;
 
 // Fetches the feed at `feedUrl` with a GET and compares its version with `installedVersion`. Only a 200
 // answer whose body decodes is an answer; a transport error, any other status (redirects are not followed)
 // or a feed that does not decode is Unreachable with the transport's text, the status or the decoding
-// error. An installed version that is not well formed is Unreachable too, so nothing is offered as newer
-// on a comparison that means nothing. A stop request on `stop` ends the transfer within milliseconds as
-// Unreachable. Blocks its caller; safe on any thread.
+// error. A feed over plain http is only fetched from this machine; any other is Unreachable unasked. An installed
+// version that is not well formed is Unreachable too, so nothing is offered as newer on a comparison that means
+// nothing. A stop request on `stop` ends the transfer within milliseconds as Unreachable. Blocks its caller; safe on
+// any thread.
 [[nodiscard]] CheckOutcome checkForUpdate(std::string_view feedUrl, std::string_view installedVersion,
                                           std::stop_token stop = {});
 

@@ -92,14 +92,30 @@ INSTANTIATE_TEST_SUITE_P(
         FeedErrorCase{"FtpUrl", R"({"version": "9.0", "url": "ftp://norik.dev/norik.deb"})",
                       "The update feed's page \"ftp://norik.dev/norik.deb\" is not an http or https address."},
         FeedErrorCase{"UrlWithoutHost", R"({"version": "9.0", "url": "https://"})",
-                      "The update feed's page \"https://\" is not an http or https address."}),
+                      "The update feed's page \"https://\" is not an http or https address."},
+        FeedErrorCase{"PlainHttpPage", R"({"version": "9.0", "url": "http://norik.dev/download"})",
+                      "The update feed's page \"http://norik.dev/download\" is not an https address."},
+        FeedErrorCase{"PlainHttpPageNamingLoopbackAsItsUser",
+                      R"({"version": "9.0", "url": "http://127.0.0.1@norik.dev/download"})",
+                      "The update feed's page \"http://127.0.0.1@norik.dev/download\" is not an https address."}),
     [](const testing::TestParamInfo<FeedErrorCase>& row) { return std::string(row.param.name); });
+
+TEST(DecodeFeedTest, PlainHttpIsTrustedOnlyOnThisMachineAndLongNotesAreCut) {
+    for (const char* page : {"http://127.0.0.1:8080/dl", "HTTP://LOCALHOST/dl", "http://[::1]:9/dl"}) {
+        const std::string body = std::string(R"({"version": "1.2", "url": ")") + page + R"("})";
+        EXPECT_TRUE(decodeFeed(body).has_value()) << page;
+    }
+    const std::string notes(3 * kMaxNotesCharacters, 'n');
+    const auto decoded = decodeFeed(R"({"version": "1.2", "url": "https://norik.dev/", "notes": ")" + notes + "\"}");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->notes, notes.substr(0, kMaxNotesCharacters));
+}
 
 TEST(DecodeFeedTest, NotesAreOptionalAndOtherMembersIgnored) {
     EXPECT_EQ(decodeFeed(R"({"version": "1.2", "url": "https://norik.dev/1.2", "notes": "Faster reviews."})"),
               (Release{"1.2", "https://norik.dev/1.2", "Faster reviews."}));
-    EXPECT_EQ(decodeFeed(R"({"version": "1.2", "url": "http://norik.dev/1.2", "notes": null, "sha256": "ab"})"),
-              (Release{"1.2", "http://norik.dev/1.2", ""}));
+    EXPECT_EQ(decodeFeed(R"({"version": "1.2", "url": "https://norik.dev/1.2", "notes": null, "sha256": "ab"})"),
+              (Release{"1.2", "https://norik.dev/1.2", ""}));
 }
 
 class CheckForUpdateTest : public testing::Test {
@@ -143,6 +159,7 @@ TEST_F(CheckForUpdateTest, NoAnswerSaysWhy) {
         {server.baseUrl() + "/local.json", "The update feed's page \"file:///home\" is not an http or https address."},
         {server.baseUrl() + "/beta.json", "The update feed's version \"9.0-beta\" is not a version number."},
         {"feed.json", "The address is not a valid http or https URL."},
+        {"http://norik.dev/feed.json", "The update feed \"http://norik.dev/feed.json\" is not an https address."},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(checkForUpdate(row.url, "0.1.0"), CheckOutcome(Unreachable{row.reason})) << row.url;
