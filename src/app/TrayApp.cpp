@@ -62,13 +62,16 @@ int runTrayApp(int argc, char** argv) {
     // session, a mistyped DISPLAY) deserves a sentence instead. XWayland serves X11 clients in Wayland
     // sessions, and the hot keys, the capture and the panel all speak X11, so Qt must too.
     const QByteArray display = qgetenv("DISPLAY");
-    if (const auto probe = platform::x11::XcbConnection::open(display.constData()); !probe) {
+    if (const auto probe = platform::x11::XcbConnection::open(display.isEmpty() ? nullptr : display.constData());
+        !probe) {
         std::cerr << "norik: " << probe.error()
                   << ". The tray app needs a running X11 session; in a terminal, use `norik review` instead "
                      "(see `norik --help`).\n";
         return EXIT_FAILURE;
     }
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (const QByteArray platform = qgetenv("QT_QPA_PLATFORM"); platform.isEmpty() || platform.contains("wayland")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norik"));
     // The panel and the settings window come and go; only "Quit Norik" ends the program.
@@ -98,7 +101,6 @@ int runTrayApp(int argc, char** argv) {
     const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
     core::Preferences preferences(settings, *secrets);
 
-    // Launch order: the updater, then the history store, then the coordinator.
     UpdaterManager updater(settings);
     updater.start();
     core::HistoryStore history(core::NorikStore::shared());
@@ -116,7 +118,11 @@ int runTrayApp(int argc, char** argv) {
     if (wayland) {
         std::cerr << "norik: " << kWaylandNote << '\n';
     }
-    X11AccessibilityTrust trust(x11->connection(), [&tray](const QString& message) {
+    // The tray says which message was clicked by no more than a signal, so the latest message decides what a
+    // click does: only an update notice opens a page.
+    QUrl pageOfLatestMessage;
+    X11AccessibilityTrust trust(x11->connection(), [&tray, &pageOfLatestMessage](const QString& message) {
+        pageOfLatestMessage.clear();
         tray.showMessage(QStringLiteral("Norik"), message, QSystemTrayIcon::Warning);
     });
 
@@ -166,16 +172,15 @@ int runTrayApp(int argc, char** argv) {
             presenter.panel()->addAction(content.settingsAction());
         }
     });
-    std::optional<QUrl> newerVersionPage;
     QObject::connect(&updater, &UpdaterManager::newerVersionAvailable, &tray,
-                     [&tray, &newerVersionPage](const QString& version, const QUrl& page) {
-                         newerVersionPage = page;
+                     [&tray, &pageOfLatestMessage](const QString& version, const QUrl& page) {
+                         pageOfLatestMessage = page;
                          tray.showMessage(QStringLiteral("Norik %1 is available").arg(version),
                                           QStringLiteral("Click to open its download page."));
                      });
-    QObject::connect(&tray, &QSystemTrayIcon::messageClicked, &tray, [&newerVersionPage] {
-        if (newerVersionPage) {
-            QDesktopServices::openUrl(*newerVersionPage);
+    QObject::connect(&tray, &QSystemTrayIcon::messageClicked, &tray, [&pageOfLatestMessage] {
+        if (!pageOfLatestMessage.isEmpty()) {
+            QDesktopServices::openUrl(pageOfLatestMessage);
         }
     });
     QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);

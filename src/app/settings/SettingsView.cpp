@@ -26,10 +26,10 @@ namespace norik::app {
 
 namespace {
 
-constexpr std::string_view kProviderKey = "provider";
-constexpr std::string_view kLocalEndpointKey = "localEndpoint";
-constexpr std::string_view kExplanationLanguageKey = "explanationLanguage";
-constexpr std::string_view kRetentionLimitKey = "retentionLimit";
+using core::kExplanationLanguageKey;
+using core::kLocalEndpointKey;
+using core::kProviderKey;
+using core::kRetentionLimitKey;
 
 struct RetentionRow {
     const char* label;

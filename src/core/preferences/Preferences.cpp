@@ -17,10 +17,6 @@ namespace {
 
 using Values = std::map<std::string, SettingValue>;
 
-constexpr std::string_view kProviderKey = "provider";
-constexpr std::string_view kLocalEndpointKey = "localEndpoint";
-constexpr std::string_view kExplanationLanguageKey = "explanationLanguage";
-constexpr std::string_view kRetentionLimitKey = "retentionLimit";
 constexpr std::string_view kOnboardingKey = "hasCompletedOnboarding";
 constexpr std::int64_t kDefaultRetentionLimit = 200;
 
@@ -33,7 +29,7 @@ constexpr std::array kSettingKeys{
     SettingKey{kExplanationLanguageKey, SettingKey::Type::string, "English"},
     SettingKey{kRetentionLimitKey, SettingKey::Type::integer, "200"},
     SettingKey{kOnboardingKey, SettingKey::Type::boolean, "false"},
-    SettingKey{"updateFeedURL", SettingKey::Type::string, ""},
+    SettingKey{kUpdateFeedUrlKey, SettingKey::Type::string, ""},
 };
 
 const SettingKey* findKey(std::string_view name) {

@@ -14,6 +14,14 @@ namespace norik::core {
 class SecretStore;
 class SettingsStore;
 
+// The keys of the settings file that more than this class reads or writes.
+inline constexpr std::string_view kProviderKey = "provider";
+inline constexpr std::string_view kLocalEndpointKey = "localEndpoint";
+inline constexpr std::string_view kExplanationLanguageKey = "explanationLanguage";
+inline constexpr std::string_view kRetentionLimitKey = "retentionLimit";
+// A non-empty value replaces the update feed address built in.
+inline constexpr std::string_view kUpdateFeedUrlKey = "updateFeedURL";
+
 // A user-editable setting, for listing and editing them from the command line.
 struct SettingKey {
     enum class Type { string, integer, boolean };

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <utility>
 
+#include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
 
 namespace norik::core::updates {
 
 std::string feedUrl(const SettingsStore& settings, std::string_view builtIn) {
-    std::optional<std::string> configured = settings.string(kFeedUrlKey);
+    std::optional<std::string> configured = settings.string(kUpdateFeedUrlKey);
     if (configured && !configured->empty()) {
         return std::move(*configured);
     }

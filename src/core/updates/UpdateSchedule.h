@@ -15,8 +15,6 @@ class SettingsStore;
 
 namespace norik::core::updates {
 
-// Settings key of the feed address; a non-empty value replaces the address built in.
-inline constexpr std::string_view kFeedUrlKey = "updateFeedURL";
 // Settings key of the last scheduled check, as whole seconds since the Unix epoch. Internal: not a
 // user-facing setting.
 inline constexpr std::string_view kLastCheckKey = "updateLastCheck";

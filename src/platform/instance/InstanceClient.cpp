@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 
 #include "platform/instance/FileDescriptor.h"
-#include "platform/instance/InstanceFolder.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/UnixSocket.h"
 
@@ -93,14 +92,6 @@ std::expected<void, RequestError> sendRequest(const std::filesystem::path& folde
         return error(Kind::failed, "Norik refused the request: " + reply->substr(kReplyErrorPrefix.size()));
     }
     return error(Kind::failed, "Norik answered something unexpected");
-}
-
-std::expected<void, RequestError> sendRequest(std::string_view request, std::chrono::milliseconds timeout) {
-    const auto folder = instanceFolder();
-    if (!folder) {
-        return error(Kind::failed, folder.error());
-    }
-    return sendRequest(*folder, request, timeout);
 }
 
 std::expected<void, RequestError> sendToRunningInstance(const std::filesystem::path& folder, InstanceRequest request,

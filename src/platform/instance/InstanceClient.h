@@ -26,9 +26,6 @@ struct RequestError {
 // calling thread; any thread.
 [[nodiscard]] std::expected<void, RequestError>
 sendRequest(const std::filesystem::path& folder, std::string_view request, std::chrono::milliseconds timeout);
-// The same in instanceFolder().
-[[nodiscard]] std::expected<void, RequestError> sendRequest(std::string_view request,
-                                                            std::chrono::milliseconds timeout);
 
 // How long a second Norik waits for one that has the lock but is still starting.
 inline constexpr std::chrono::milliseconds kStartingPatience{2000};

@@ -28,6 +28,12 @@ std::expected<std::filesystem::path, std::string> instanceFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && usableRuntimeDirectory(runtime)) {
         return prepareInstanceFolder(std::filesystem::path(runtime) / "norik");
     }
+    // A start without the session's environment (from ssh, cron or a bare launcher) must still find the Norik
+    // of the desktop session, which lives in the user's runtime folder wherever systemd-logind made one.
+    if (const std::filesystem::path session = "/run/user/" + std::to_string(::geteuid());
+        usableRuntimeDirectory(session)) {
+        return prepareInstanceFolder(session / "norik");
+    }
     return prepareInstanceFolder(std::filesystem::path("/tmp") / ("norik-" + std::to_string(::geteuid())));
 }
 

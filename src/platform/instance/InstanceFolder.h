@@ -9,7 +9,8 @@
 namespace norik::platform {
 
 // $XDG_RUNTIME_DIR/norik when XDG_RUNTIME_DIR is an absolute path to a folder of ours that we may write in,
-// /tmp/norik-<uid> otherwise; prepared as by prepareInstanceFolder.
+// else /run/user/<uid>/norik when that runtime folder is ours, else /tmp/norik-<uid>; prepared as by
+// prepareInstanceFolder.
 [[nodiscard]] std::expected<std::filesystem::path, std::string> instanceFolder();
 
 // Creates `folder` (0700) if it is missing, then checks that it is a real folder (not a symbolic link)

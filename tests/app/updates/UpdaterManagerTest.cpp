@@ -17,6 +17,7 @@
 
 #include "app/QtWait.h"
 #include "app/updates/UpdateDialog.h"
+#include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
 #include "core/preferences/TestFiles.h"
 #include "core/updates/UpdateSchedule.h"
@@ -57,7 +58,7 @@ protected:
         return *m_manager;
     }
     [[nodiscard]] std::string feed() const { return m_server.baseUrl() + "/feed.json"; }
-    void useFeed() { ASSERT_TRUE(m_settings.set(core::updates::kFeedUrlKey, feed())); }
+    void useFeed() { ASSERT_TRUE(m_settings.set(core::kUpdateFeedUrlKey, feed())); }
     void serve(const std::string& version, const std::string& notes = {}) {
         m_server.respond("GET", "/feed.json", 200,
                          R"({"version": ")" + version + R"(", "url": "https://norik.dev/releases/)" + version +
@@ -143,7 +144,7 @@ TEST_F(UpdaterManagerTest, WithoutAFeedThePackageManagerUpdates) {
     EXPECT_EQ(text("message"), "This copy of Norik is updated by your package manager.");
     EXPECT_TRUE(m_server.requests().empty());
 
-    ASSERT_TRUE(m_settings.set(core::updates::kFeedUrlKey, std::string()));
+    ASSERT_TRUE(m_settings.set(core::kUpdateFeedUrlKey, std::string()));
     manager().checkForUpdates();
     EXPECT_EQ(text("message"), "This copy of Norik is updated by your package manager.");
 }

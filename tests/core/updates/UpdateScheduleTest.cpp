@@ -48,19 +48,19 @@ protected:
 TEST_F(UpdateSettingsTest, AFeedInTheSettingsReplacesTheBuiltInOne) {
     EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "https://norik.dev/feed.json");
     EXPECT_EQ(feedUrl(m_settings, ""), "");
-    store(kFeedUrlKey, std::string("http://127.0.0.1:8080/feed.json"));
+    store(kUpdateFeedUrlKey, std::string("http://127.0.0.1:8080/feed.json"));
     EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "http://127.0.0.1:8080/feed.json");
     EXPECT_EQ(feedUrl(m_settings, ""), "http://127.0.0.1:8080/feed.json");
-    store(kFeedUrlKey, std::string());
+    store(kUpdateFeedUrlKey, std::string());
     EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "https://norik.dev/feed.json");
-    store(kFeedUrlKey, std::int64_t{1});
+    store(kUpdateFeedUrlKey, std::int64_t{1});
     EXPECT_EQ(feedUrl(m_settings, ""), "");
 }
 
 TEST_F(UpdateSettingsTest, TheFeedIsAUserSettingAndTheLastCheckIsNot) {
     platform::MemorySecretStore secrets;
     Preferences preferences(m_settings, secrets);
-    ASSERT_TRUE(preferences.setFromText(kFeedUrlKey, "https://mirror.example/norik.json"));
+    ASSERT_TRUE(preferences.setFromText(kUpdateFeedUrlKey, "https://mirror.example/norik.json"));
     EXPECT_EQ(feedUrl(m_settings, ""), "https://mirror.example/norik.json");
     EXPECT_FALSE(preferences.setFromText(kLastCheckKey, "0"));
 }
