@@ -2,15 +2,13 @@
 #include "app/AppCoordinator.h"
 
 #include <cstdint>
-#include <memory>
 #include <utility>
 #include <vector>
 
-#include <QFutureWatcher>
 #include <QPointer>
-#include <QPromise>
 #include <QThreadPool>
 
+#include "app/Background.h"
 #include "app/capture/SelectionCapture.h"
 #include "app/presentation/ReviewPresenter.h"
 
@@ -94,22 +92,13 @@ void AppCoordinator::reviewCapturedText(std::stop_token stop, const QString& cap
     std::vector<std::string> categories = m_history.topCategories(kFrequentCategoryCount);
     core::Preferences::Snapshot snapshot = m_preferences.snapshot();
 
-    // The watcher is the coordinator's child: when the coordinator is gone, so is the way back, and the answer
-    // of the worker is dropped with the promise.
-    auto promise = std::make_shared<QPromise<Outcome>>();
-    auto* watcher = new QFutureWatcher<Outcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this,
-            [this, watcher, stop, text = prepared->text, note = std::move(note)] {
-                watcher->deleteLater();
-                finishReview(stop, watcher->result(), text, note);
-            });
-    watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, tutor = m_tutor, stop, text = std::move(prepared->text),
-                                          snapshot = std::move(snapshot), categories = std::move(categories)] {
-        promise->start();
-        promise->addResult(tutor.review(text, snapshot, categories, stop));
-        promise->finish();
-    });
+    runInBackground(
+        *QThreadPool::globalInstance(), this,
+        [tutor = m_tutor, stop, text = prepared->text, snapshot = std::move(snapshot),
+         categories = std::move(categories)] { return tutor.review(text, snapshot, categories, stop); },
+        [this, stop, text = prepared->text, note = std::move(note)](const Outcome& outcome) {
+            finishReview(stop, outcome, text, note);
+        });
 }
 
 void AppCoordinator::finishReview(const std::stop_token& stop, const Outcome& outcome, const std::string& text,

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/settings/ModelListRefresh.h"
 
-#include <memory>
 #include <utility>
 #include <vector>
 
-#include <QFutureWatcher>
-#include <QPromise>
 #include <QThreadPool>
 
+#include "app/Background.h"
 #include "core/providers/AnthropicClient.h"
 #include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
@@ -58,36 +56,29 @@ void ModelListRefresh::cancel() {
 void ModelListRefresh::fetch() {
     const std::stop_token stop = m_stop.get_token();
 
-    // The watcher is this object's child, so the way back ends with the object; the worker only ever holds the
-    // promise, whose result is then dropped.
-    auto promise = std::make_shared<QPromise<QStringList>>();
-    auto* watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, stop] {
-        watcher->deleteLater();
-        // A stop means a newer job or a closed window: this answer belongs to nobody.
-        if (!stop.stop_requested() && watcher->future().resultCount() > 0) {
-            emit modelsListed(watcher->result());
-        }
-    });
-    watcher->setFuture(promise->future());
-
-    QThreadPool::globalInstance()->start([promise, stop, job = m_job, baseUrls = m_baseUrls] {
-        promise->start();
-        std::vector<std::string> ids;
-        switch (job.provider) {
-        case core::LLMProvider::openAI:
-            ids = core::OpenAIClient::listModels(job.key, stop, baseUrls.openAI);
-            break;
-        case core::LLMProvider::local:
-            ids = core::OllamaService::listModels(job.endpoint, stop);
-            break;
-        case core::LLMProvider::anthropic:
-            ids = core::AnthropicClient::listModels(job.key, stop, baseUrls.anthropic);
-            break;
-        }
-        promise->addResult(toStringList(ids));
-        promise->finish();
-    });
+    runInBackground(
+        *QThreadPool::globalInstance(), this,
+        [stop, job = m_job, baseUrls = m_baseUrls] {
+            std::vector<std::string> ids;
+            switch (job.provider) {
+            case core::LLMProvider::openAI:
+                ids = core::OpenAIClient::listModels(job.key, stop, baseUrls.openAI);
+                break;
+            case core::LLMProvider::local:
+                ids = core::OllamaService::listModels(job.endpoint, stop);
+                break;
+            case core::LLMProvider::anthropic:
+                ids = core::AnthropicClient::listModels(job.key, stop, baseUrls.anthropic);
+                break;
+            }
+            return toStringList(ids);
+        },
+        [this, stop](const QStringList& models) {
+            // A stop means a newer job or a closed window: this answer belongs to nobody.
+            if (!stop.stop_requested()) {
+                emit modelsListed(models);
+            }
+        });
 }
 
 } // namespace norik::app

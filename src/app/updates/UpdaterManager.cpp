@@ -5,9 +5,7 @@
 #include <utility>
 #include <variant>
 
-#include <QFutureWatcher>
-#include <QPromise>
-
+#include "app/Background.h"
 #include "app/updates/UpdateDialog.h"
 #include "core/updates/UpdateSchedule.h"
 
@@ -94,19 +92,12 @@ void UpdaterManager::checkForUpdates() {
 }
 
 void UpdaterManager::runCheck(std::string feed, std::function<void(const core::updates::CheckOutcome&)> done) {
-    // The watcher is the manager's child, so an answer that arrives after the manager is gone is dropped.
-    auto promise = std::make_shared<QPromise<core::updates::CheckOutcome>>();
-    auto* watcher = new QFutureWatcher<core::updates::CheckOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, done = std::move(done)] {
-        watcher->deleteLater();
-        done(watcher->result());
-    });
-    watcher->setFuture(promise->future());
-    m_workers.start([promise, feed = std::move(feed), version = m_options.installedVersion, stop = m_stop.get_token()] {
-        promise->start();
-        promise->addResult(core::updates::checkForUpdate(feed, version, stop));
-        promise->finish();
-    });
+    runInBackground(
+        m_workers, this,
+        [feed = std::move(feed), version = m_options.installedVersion, stop = m_stop.get_token()] {
+            return core::updates::checkForUpdate(feed, version, stop);
+        },
+        std::move(done));
 }
 
 void UpdaterManager::showUserAnswer(const core::updates::CheckOutcome& outcome) {
