@@ -11,7 +11,6 @@
 #include <dlfcn.h>
 
 #include "platform/instance/InstanceClient.h"
-#include "platform/instance/InstanceFolder.h"
 
 namespace norik::cli {
 namespace {
@@ -42,19 +41,13 @@ int launchDesktop(int argc, char** argv) {
     }
     // One Norik per user: when one runs (or is starting), it opens its settings and this process is done,
     // before Qt is loaded. The tray app's own claim settles a race between two that both get past here.
-    const auto folder = platform::instanceFolder();
-    if (!folder) {
-        std::cerr << "norik: " << folder.error() << ".\n";
+    const auto handedOver = platform::handOverToRunningInstance();
+    if (!handedOver) {
+        std::cerr << "norik: " << handedOver.error() << ".\n";
         return EXIT_FAILURE;
     }
-    const auto handedOver = platform::sendToRunningInstance(*folder, platform::InstanceRequest::settings);
-    if (handedOver) {
+    if (*handedOver) {
         return EXIT_SUCCESS;
-    }
-    if (handedOver.error().kind != platform::RequestError::Kind::noInstance) {
-        std::cerr << "norik: another Norik is running, but it did not open its settings: " << handedOver.error().message
-                  << ".\n";
-        return EXIT_FAILURE;
     }
 
     std::string failure = "not found";

@@ -65,15 +65,13 @@ int handOverToRunningInstance(const InstanceService::ClaimError& error) {
         std::cerr << "norik: " << error.message << ".\n";
         return EXIT_FAILURE;
     }
-    const auto folder = platform::instanceFolder();
-    if (!folder) {
-        std::cerr << "norik: " << folder.error() << ".\n";
+    const auto handedOver = platform::handOverToRunningInstance();
+    if (!handedOver) {
+        std::cerr << "norik: " << handedOver.error() << ".\n";
         return EXIT_FAILURE;
     }
-    const auto sent = platform::sendToRunningInstance(*folder, platform::InstanceRequest::settings);
-    if (!sent) {
-        std::cerr << "norik: another Norik is running, but it did not open its settings: " << sent.error().message
-                  << ".\n";
+    if (!*handedOver) {
+        std::cerr << "norik: the other Norik ended while this one started; start Norik again.\n";
         return EXIT_FAILURE;
     }
     return EXIT_SUCCESS;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include "platform/instance/FileDescriptor.h"
+#include "platform/instance/InstanceFolder.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/UnixSocket.h"
 
@@ -120,6 +121,21 @@ std::expected<void, RequestError> sendToRunningInstance(const std::filesystem::p
         }
         std::this_thread::sleep_for(std::min(kRetryInterval, left));
     }
+}
+
+std::expected<bool, std::string> handOverToRunningInstance() {
+    const auto folder = instanceFolder();
+    if (!folder) {
+        return std::unexpected(folder.error());
+    }
+    const auto sent = sendToRunningInstance(*folder, InstanceRequest::settings);
+    if (sent) {
+        return true;
+    }
+    if (sent.error().kind == Kind::noInstance) {
+        return false;
+    }
+    return std::unexpected("another Norik is running, but it did not open its settings: " + sent.error().message);
 }
 
 } // namespace norik::platform

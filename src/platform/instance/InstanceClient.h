@@ -37,4 +37,9 @@ inline constexpr std::chrono::milliseconds kStartingPatience{2000};
 sendToRunningInstance(const std::filesystem::path& folder, InstanceRequest request,
                       std::chrono::milliseconds patience = kStartingPatience);
 
+// What another start of the tray app does: asks the running Norik of the user (or one still starting) to
+// open its settings. True when it was asked, false when no Norik runs; otherwise why it could not be asked,
+// as a sentence without the final full stop.
+[[nodiscard]] std::expected<bool, std::string> handOverToRunningInstance();
+
 } // namespace norik::platform
