@@ -37,8 +37,13 @@ UpdateDialog::UpdateDialog(QString installedVersion, QWidget* parent)
     m_openPage->setObjectName(QStringLiteral("openPage"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_openPage, &QPushButton::clicked, this, [this] {
-        QDesktopServices::openUrl(m_page);
-        accept();
+        if (QDesktopServices::openUrl(m_page)) {
+            accept();
+            return;
+        }
+        // Without a browser the address is still worth having: it stays, selectable, in the dialog.
+        m_details->setText(tr("No browser could be opened. The download page is %1").arg(m_page.toString()));
+        m_details->show();
     });
 
     auto* layout = new QVBoxLayout(this);
