@@ -74,6 +74,10 @@ std::string inQuotes(std::string_view text) {
 
 } // namespace
 
+bool isVersion(std::string_view version) {
+    return components(version).has_value();
+}
+
 std::optional<std::strong_ordering> compareVersions(std::string_view a, std::string_view b) {
     const auto left = components(a);
     const auto right = components(b);
@@ -113,7 +117,7 @@ std::expected<Release, std::string> decodeFeed(std::string_view body) {
     }
 
     Release release{.version = version->get<std::string>(), .url = url->get<std::string>(), .notes = {}};
-    if (!compareVersions(release.version, release.version)) {
+    if (!isVersion(release.version)) {
         return std::unexpected("The update feed's version " + inQuotes(release.version) + " is not a version number.");
     }
     if (!net::isValidUrl(release.url)) {
@@ -130,7 +134,7 @@ std::expected<Release, std::string> decodeFeed(std::string_view body) {
 }
 
 CheckOutcome checkForUpdate(std::string_view feedUrl, std::string_view installedVersion, std::stop_token stop) {
-    if (!compareVersions(installedVersion, installedVersion)) {
+    if (!isVersion(installedVersion)) {
         return Unreachable{"The installed version " + inQuotes(installedVersion) + " is not a version number."};
     }
     if (net::isValidUrl(feedUrl) && !isSecureOrLocal(feedUrl)) {

@@ -19,6 +19,8 @@ namespace norik::core::updates {
 // length. Absent when either side is not such a version: empty, an empty component, a sign, a suffix such as
 // "-beta", or a leading "v". A malformed version is therefore never newer, nor older, than another.
 [[nodiscard]] std::optional<std::strong_ordering> compareVersions(std::string_view a, std::string_view b);
+// Whether `version` is well formed: dot-separated decimal numbers.
+[[nodiscard]] bool isVersion(std::string_view version);
 
 // What an update feed announces.
 struct Release {
