@@ -182,6 +182,21 @@ protected:
         }
     }
 
+    // As a task bar does when the user clicks a window's button.
+    static void activate(xcb_window_t window) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = s_session->atom("_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2; // from a pager, which window managers always obey
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(s_session->connection(), 0, s_session->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(s_session->connection());
+    }
+
     static void pressEscape() {
         s_session->fakeKey(XCB_KEY_PRESS, escape);
         s_session->fakeKey(XCB_KEY_RELEASE, escape);
@@ -391,8 +406,15 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
     EXPECT_TRUE(norikWindows(settingsTitle).empty());
 
     EXPECT_EQ(norikCommand({}).exitCode, 0);
-    EXPECT_TRUE(spinUntil([] { return norikWindows(settingsTitle).size() == 1; })) << "the settings window is not up";
+    ASSERT_TRUE(spinUntil([] { return norikWindows(settingsTitle).size() == 1; })) << "the settings window is not up";
+    const xcb_window_t settings = norikWindows(settingsTitle).front().id;
+
+    // With another application in front, asking again brings the one window back to the front.
+    activate(m_editor->window());
+    ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
     EXPECT_EQ(norikCommand({"settings"}).exitCode, 0);
+    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; }))
+        << "the settings window stayed behind";
     EXPECT_EQ(norikWindows(settingsTitle).size(), 1U) << "a second settings window opened";
     EXPECT_EQ(s_tray->icon()->window, icon) << "another tray icon docked";
     EXPECT_EQ(m_norik.state(), QProcess::Running);
