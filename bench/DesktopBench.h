@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QtGlobal>
 #include <cstdio>
 #include <poll.h>
@@ -139,6 +141,22 @@ inline ProcessStatus status(qint64 pid) {
                            field(task.path() / "status", "nonvoluntary_ctxt_switches:");
     }
     return result;
+}
+
+// The environment of a norik under measurement: settings, data and its instance socket all in `home`, and
+// no session bus, so it neither meets the user's own Norik nor touches their keys.
+inline QProcessEnvironment isolatedEnvironment(const QTemporaryDir& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("XDG_DATA_HOME", home.filePath("data"));
+    environment.insert("XDG_CACHE_HOME", home.filePath("cache"));
+    const std::filesystem::path runtime = home.filePath("runtime").toStdString();
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    return environment;
 }
 
 inline double milliseconds(Clock::duration duration) {

@@ -154,12 +154,7 @@ int main(int argc, char** argv) {
     }
     SilentServer server;
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CACHE_HOME", home.filePath("cache"));
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    const QProcessEnvironment environment = norik::bench::isolatedEnvironment(home);
     for (const QStringList& arguments :
          {QStringList{"config", "set", "provider", "local"},
           QStringList{"config", "set", "localEndpoint", QStringLiteral("http://127.0.0.1:%1").arg(server.port())},

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -67,15 +66,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CACHE_HOME", home.filePath("cache"));
-    std::filesystem::create_directories(home.filePath("runtime").toStdString());
-    std::filesystem::permissions(home.filePath("runtime").toStdString(), std::filesystem::perms::owner_all);
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    const QProcessEnvironment environment = norik::bench::isolatedEnvironment(home);
     MapWatcher watcher(session.display());
 
     std::vector<double> toIcon;
