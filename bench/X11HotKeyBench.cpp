@@ -12,7 +12,7 @@
 #include <xcb/xtest.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"

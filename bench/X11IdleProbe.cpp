@@ -9,7 +9,7 @@
 #include <poll.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/X11HotKeyBackend.h"

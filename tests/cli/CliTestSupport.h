@@ -13,7 +13,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 
 #include "support/LoopbackServer.h"
 #include "support/ProviderExamples.h"

@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "../../core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 
 #include "platform/instance/InstanceClient.h"
 #include "platform/instance/InstanceFolder.h"

@@ -5,41 +5,24 @@
 #include <cstdlib>
 #include <expected>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <type_traits>
 
 #include <gtest/gtest.h>
 #include <initializer_list>
-#include <iterator>
 #include <sqlite3.h>
 
 #include "core/tutor/TutorResult.h"
 
+#include "support/TestFiles.h"
+
 namespace norik::core::testing {
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "norik-history-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using norik::tests::readFile;
+using norik::tests::snapshot;
+using norik::tests::writeFile;
+using TempFolder = norik::tests::TemporaryFolder;
+using norik::tests::ScopedEnvironment;
 
 // A second, plain SQLite connection: the tests check and seed the file without going through the code
 // under test. Never creates the file.
@@ -99,15 +82,6 @@ inline TutorResult reviewWithCategories(std::initializer_list<std::string> categ
         result.issues.push_back({.excerpt = "excerpt", .explanation = "why", .category = category});
     }
     return result;
-}
-
-inline std::string fileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
 }
 
 // Bytes that are no SQLite database, with no SQLite header.

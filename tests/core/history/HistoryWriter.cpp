@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Records reviews into a store, as the tray app or the command line would, for the process tests.
 // Usage: norik_history_writer <store file | --shared> <reviews, 0 for until killed>
+// Until killed, it says "stored N" on standard error after every review, so a test can kill it mid-write.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include <cstdio>
 #include <unistd.h>
 
 #include "core/history/HistoryStore.h"
@@ -37,6 +39,9 @@ int main(int argc, char** argv) {
     for (std::int64_t i = 0; reviews == 0 || i < reviews; ++i) {
         result.score = i;
         history.record(result, prefix + std::to_string(i), 1'000'000);
+        if (reviews == 0) {
+            std::fprintf(stderr, "stored %lld\n", static_cast<long long>(i + 1));
+        }
     }
     return 0;
 }

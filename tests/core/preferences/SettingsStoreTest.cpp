@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 namespace norik::core {
 namespace {
@@ -110,21 +110,22 @@ TEST_F(SettingsStoreTest, EachCorruptFileIsMovedAsideWithOneWarning) {
 TEST_F(SettingsStoreTest, AReaderNeverSeesATornFileWhileAWriterLoops) {
     ASSERT_TRUE(m_store.set("essay", std::string("start")));
     std::atomic<bool> writing = true;
+    std::atomic<int> reads = 0;
     std::jthread writer([&] {
         // Alternating large and small documents: an in-place rewrite would expose a truncated or mixed file.
-        for (int round = 0; round < 60; ++round) {
+        // It goes on until the reader has read often enough to have overlapped it.
+        for (int round = 0; round < 60 || reads < 50; ++round) {
             static_cast<void>(m_store.set("essay", std::string(round % 2 == 0 ? 256 * 1024 : 16, 'x')));
         }
         writing = false;
     });
-    int reads = 0;
     int torn = 0;
     while (writing) {
         const auto parsed = nlohmann::json::parse(tests::readFile(m_file), nullptr, false);
         torn += parsed.is_object() && parsed.contains("essay") ? 0 : 1;
         ++reads;
     }
-    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    EXPECT_EQ(torn, 0) << "of " << reads.load() << " reads";
 }
 
 TEST_F(SettingsStoreTest, OtherProcessesWritesAreSeenAndNeverLost) {

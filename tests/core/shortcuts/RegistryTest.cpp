@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 #include "platform/fake/FakeHotKeyBackend.h"
 
 namespace norik::core::shortcuts {

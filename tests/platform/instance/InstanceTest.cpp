@@ -16,7 +16,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "../../core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 
 #include "platform/instance/FileDescriptor.h"
 #include "platform/instance/InstanceClient.h"

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../../core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 
 #include "platform/secret/SecretStoreFactory.h"
 

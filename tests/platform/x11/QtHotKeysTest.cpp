@@ -20,7 +20,7 @@
 #include "app/shortcuts/ObjectAssociation.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/preferences/TestFiles.h"
+#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <initializer_list>
 #include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +36,32 @@ private:
     std::filesystem::path m_path;
 };
 
+// Sets environment variables for a test and puts back, on destruction, what they were before.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            const char* value = std::getenv(name);
+            m_saved.emplace(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : m_saved) {
+            set(name.c_str(), value ? value->c_str() : nullptr);
+        }
+    }
+
+    // Null unsets.
+    static void set(const char* name, const char* value) {
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> m_saved;
+};
+
 inline std::string readFile(const std::filesystem::path& file) {
     std::ifstream stream(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
@@ -41,6 +70,15 @@ inline std::string readFile(const std::filesystem::path& file) {
 inline void writeFile(const std::filesystem::path& file, const std::string& contents) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << contents;
+}
+
+// Every entry under `folder` with its bytes (empty for folders), to prove that nothing was touched.
+inline std::map<std::filesystem::path, std::string> snapshot(const std::filesystem::path& folder) {
+    std::map<std::filesystem::path, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        entries.emplace(entry.path(), entry.is_regular_file() ? readFile(entry.path()) : std::string());
+    }
+    return entries;
 }
 
 // The files in `folder` whose names start with `prefix`.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 
 #include <array>
 #include <cerrno>
