@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/history/NorikStore.h"
 
-#include <cstdlib>
-
 #include <cstdio>
 
 #include "core/AppInfo.h"
 #include "core/history/SqliteConnection.h"
+#include "core/xdg/BaseDirectories.h"
 
 namespace norik::core {
 
@@ -16,16 +15,7 @@ NorikStore& NorikStore::shared() {
 }
 
 std::filesystem::path NorikStore::defaultLocation() {
-    std::filesystem::path dataHome;
-    // The XDG rules say a relative XDG_DATA_HOME is to be ignored.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        dataHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        dataHome = std::filesystem::path(home) / ".local" / "share";
-    } else {
-        return {};
-    }
-    return dataHome / std::string(kAppId) / "norik.store";
+    return xdg::dataHome() / std::string(kAppId) / "norik.store";
 }
 
 NorikStore::NorikStore(std::filesystem::path file) : m_location(std::move(file)) {

@@ -19,7 +19,6 @@ public:
     [[nodiscard]] static NorikStore& shared();
 
     // $XDG_DATA_HOME/<app id>/norik.store, with ~/.local/share when XDG_DATA_HOME is unset or relative.
-    // Empty when neither XDG_DATA_HOME nor HOME names a folder.
     [[nodiscard]] static std::filesystem::path defaultLocation();
 
     // Creates the file (and its folder) when missing; an existing file is never created anew or rewritten

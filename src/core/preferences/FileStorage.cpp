@@ -3,14 +3,12 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <system_error>
 #include <utility>
 
 #include <cstdio>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,29 +19,6 @@ namespace {
 
 std::string failure(std::string_view action, const std::filesystem::path& path, int error) {
     return "could not " + std::string(action) + " " + path.string() + ": " + std::generic_category().message(error);
-}
-
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    std::array<char, 4096> buffer{};
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
-        return found->pw_dir;
-    }
-    return "/";
-}
-
-std::filesystem::path xdgDirectory(const char* variable, const std::filesystem::path& fallback) {
-    if (const char* value = std::getenv(variable); value != nullptr) {
-        std::filesystem::path path(value);
-        if (path.is_absolute()) {
-            return path;
-        }
-    }
-    return homeDirectory() / fallback;
 }
 
 bool writeAll(int descriptor, std::string_view contents) {
@@ -70,14 +45,6 @@ std::string utcTimestamp() {
 }
 
 } // namespace
-
-std::filesystem::path configHome() {
-    return xdgDirectory("XDG_CONFIG_HOME", ".config");
-}
-
-std::filesystem::path dataHome() {
-    return xdgDirectory("XDG_DATA_HOME", ".local/share");
-}
 
 std::expected<void, std::string> ensureDirectory(const std::filesystem::path& directory,
                                                  std::optional<std::filesystem::perms> exact) {

@@ -11,11 +11,6 @@
 // several processes read and rewrite. Errors are readable sentences naming the path, never the contents.
 namespace norik::core::storage {
 
-// $XDG_CONFIG_HOME, else ~/.config. Relative values are ignored, as the XDG base directory rules demand.
-[[nodiscard]] std::filesystem::path configHome();
-// $XDG_DATA_HOME, else ~/.local/share.
-[[nodiscard]] std::filesystem::path dataHome();
-
 // Creates the folder and its parents; when `exact` is given the folder itself gets exactly those permissions.
 [[nodiscard]] std::expected<void, std::string>
 ensureDirectory(const std::filesystem::path& directory, std::optional<std::filesystem::perms> exact = std::nullopt);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/preferences/FileStorage.h"
+#include "core/xdg/BaseDirectories.h"
 
 namespace norik::core {
 
@@ -131,7 +132,7 @@ SettingsStore::SettingsStore(std::filesystem::path file)
     : m_file(std::move(file)), m_lockFile(m_file.string() + ".lock") {}
 
 std::filesystem::path SettingsStore::defaultPath() {
-    return storage::configHome() / "norik" / "settings.json";
+    return xdg::configHome() / "norik" / "settings.json";
 }
 
 std::optional<SettingValue> SettingsStore::value(std::string_view key) const {

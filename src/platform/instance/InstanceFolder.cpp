@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 #include <system_error>
 
@@ -11,28 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/xdg/BaseDirectories.h"
+
 namespace norik::platform {
 
-namespace {
-
-bool usableRuntimeDirectory(const std::filesystem::path& path) {
-    struct stat status {};
-    return path.is_absolute() && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_uid == ::geteuid() && ::access(path.c_str(), W_OK | X_OK) == 0;
-}
-
-} // namespace
-
 std::expected<std::filesystem::path, std::string> instanceFolder() {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing sets the environment while Norik runs
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && usableRuntimeDirectory(runtime)) {
-        return prepareInstanceFolder(std::filesystem::path(runtime) / "norik");
-    }
-    // A start without the session's environment (from ssh, cron or a bare launcher) must still find the Norik
-    // of the desktop session, which lives in the user's runtime folder wherever systemd-logind made one.
-    if (const std::filesystem::path session = "/run/user/" + std::to_string(::geteuid());
-        usableRuntimeDirectory(session)) {
-        return prepareInstanceFolder(session / "norik");
+    if (const auto runtime = core::xdg::runtimeDirectory()) {
+        return prepareInstanceFolder(*runtime / "norik");
     }
     return prepareInstanceFolder(std::filesystem::path("/tmp") / ("norik-" + std::to_string(::geteuid())));
 }

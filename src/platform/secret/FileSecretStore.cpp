@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/preferences/FileStorage.h"
+#include "core/xdg/BaseDirectories.h"
 
 namespace norik::platform {
 
@@ -52,7 +53,7 @@ FileSecretStore::FileSecretStore() : FileSecretStore(defaultPath()) {}
 FileSecretStore::FileSecretStore(std::filesystem::path file) : m_file(std::move(file)) {}
 
 std::filesystem::path FileSecretStore::defaultPath() {
-    return core::storage::dataHome() / "norik" / "secrets.json";
+    return core::xdg::dataHome() / "norik" / "secrets.json";
 }
 
 std::optional<std::string> FileSecretStore::read(const std::string& account) {

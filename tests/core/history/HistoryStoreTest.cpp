@@ -2,7 +2,6 @@
 #include "core/history/HistoryStore.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -14,7 +13,6 @@
 
 #include "HistoryTestSupport.h"
 
-#include "core/AppInfo.h"
 #include "core/history/NorikStore.h"
 
 namespace norik::core {
@@ -125,27 +123,6 @@ TEST_F(HistoryStoreTest, EveryFieldPersistsAcrossReopeningInWalModeUntilCleared)
     EXPECT_THAT(history.allCategoryCounts(), IsEmpty());
     history.record(reviewWithCategories({"grammar"}), "three", 10);
     EXPECT_THAT(counts(history), ElementsAre(std::pair{"grammar", 1}));
-}
-
-TEST_F(HistoryStoreTest, DefaultLocationFollowsXdgDataHome) {
-    const testing::ScopedEnvironment environment{{"XDG_DATA_HOME", "HOME"}};
-    const struct {
-        const char* dataHome;
-        const char* home;
-        std::filesystem::path location;
-    } rows[] = {
-        {"/data/home", "/home/someone", std::filesystem::path("/data/home") / kAppId / "norik.store"},
-        {"relative/data", "/home/someone",
-         std::filesystem::path("/home/someone/.local/share") / kAppId / "norik.store"},
-        {nullptr, "/home/someone", std::filesystem::path("/home/someone/.local/share") / kAppId / "norik.store"},
-        {nullptr, nullptr, {}},
-    };
-    for (const auto& row : rows) {
-        environment.set("XDG_DATA_HOME", row.dataHome);
-        environment.set("HOME", row.home);
-        EXPECT_EQ(NorikStore::defaultLocation(), row.location) << (row.dataHome ? row.dataHome : "(unset)");
-    }
-    EXPECT_FALSE(NorikStore(NorikStore::defaultLocation()).isAvailable());
 }
 
 struct UnusableCase {
