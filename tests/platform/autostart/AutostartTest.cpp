@@ -5,6 +5,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include "../../core/preferences/TestFiles.h"
 
@@ -51,6 +52,10 @@ struct EntryCase {
     const char* desktopEdit; // appended to the entry Norik wrote
     bool enabled;
 };
+
+void PrintTo(const EntryCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class AutostartEditedEntryTest : public AutostartTest, public ::testing::WithParamInterface<EntryCase> {};
 
