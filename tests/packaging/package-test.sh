@@ -43,7 +43,7 @@ expected=(
 for path in "${expected[@]}"; do
     [[ -f $root/$path ]] || fail "the package lacks /$path"
 done
-unexpected=$(cd "$root" && find . -type f ! -path './usr/lib/*norik/libnorik-desktop.so' -printf '%P\n' |
+unexpected=$(find "$root" -type f ! -path "$root/usr/lib/*norik/libnorik-desktop.so" -printf '%P\n' |
     grep -vxF -f <(printf '%s\n' "${expected[@]}") || true)
 [[ -z $unexpected ]] || fail "the package installs files nobody asked for: $unexpected"
 

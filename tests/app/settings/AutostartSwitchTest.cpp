@@ -46,7 +46,8 @@ TEST_F(AutostartSwitchTest, AnEntryThatCannotBeWrittenLeavesTheSwitchOffAndSaysW
     m_switch.show();
     QTest::mouseClick(&m_switch, Qt::LeftButton);
     EXPECT_FALSE(m_switch.isChecked());
-    EXPECT_TRUE(m_switch.toolTip().contains(QString::fromStdString(m_folder.string()))) << m_switch.toolTip().toStdString();
+    EXPECT_TRUE(m_switch.toolTip().contains(QString::fromStdString(m_folder.string())))
+        << m_switch.toolTip().toStdString();
 }
 
 } // namespace
