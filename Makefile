@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 JOBS ?= 2
+PREFIX ?= /usr/local
 
-.PHONY: all deps build run test bench fuzz format tidy clean
+.PHONY: all deps build run test package install bench fuzz format tidy clean
 
 all: build
 
@@ -20,6 +21,21 @@ test: deps
 	cmake --preset asan
 	cmake --build --preset asan -j$(JOBS)
 	scripts/with-test-session ctest --preset asan
+
+# dist/norik_<version>_amd64.deb, from an optimised build; install it with `sudo apt install ./dist/norik_…deb`.
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j$(JOBS)
+	rm -f build/package/cpack/*.deb
+	cpack --config build/package/CPackConfig.cmake -B build/package/cpack
+	mkdir -p dist
+	mv build/package/cpack/*.deb dist/
+
+# The same tree as the package, under PREFIX (and DESTDIR when set).
+install: deps
+	cmake --preset package
+	cmake --build --preset package -j$(JOBS)
+	cmake --install build/package --prefix $(PREFIX)
 
 bench: deps
 	cmake --preset release

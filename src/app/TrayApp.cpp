@@ -26,6 +26,7 @@
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/updates/UpdaterManager.h"
+#include "core/AppInfo.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
@@ -112,7 +113,11 @@ int runTrayApp(int argc, char** argv) {
     core::shortcuts::Registry shortcuts(settings, backend, describe);
     const MenuShortcutMonitor menuShortcuts(shortcuts);
 
-    QSystemTrayIcon tray(QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")));
+    // Installed, the icon theme holds the symbolic icon, which panels recolour to suit themselves; a build tree
+    // has only the built-in one.
+    QSystemTrayIcon tray(
+        QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
+                         QIcon(QStringLiteral(":/norik/icons/norik-tray.svg"))));
     const bool wayland = inWaylandSession();
     tray.setToolTip(wayland ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
     if (wayland) {

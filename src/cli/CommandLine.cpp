@@ -19,7 +19,7 @@
 #include "cli/KeyCommand.h"
 #include "cli/ModelsCommand.h"
 #include "cli/ReviewCommand.h"
-#include "core/AppInfo.h"
+#include "core/BuildVersion.h"
 
 namespace norik::cli {
 
@@ -64,7 +64,7 @@ struct Definitions {
 
 void Definitions::define(CLI::App& app) {
     std::string version = "norik ";
-    version.append(core::kVersion);
+    version.append(core::kBuildVersion);
     app.set_version_flag("--version", version, "Print the version and exit");
     app.require_subcommand(0, 1);
 

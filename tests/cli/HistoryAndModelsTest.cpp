@@ -8,7 +8,7 @@
 
 #include "CliTestSupport.h"
 
-#include "core/AppInfo.h"
+#include "core/BuildVersion.h"
 
 namespace norik::test {
 namespace {
@@ -132,7 +132,7 @@ TEST_F(CommandLineTest, HelpOnEveryLevelVersionAndUsageErrors) {
     for (const char* command : {"review", "config", "key", "models", "history", "stats"}) {
         EXPECT_TRUE(contains(help.out, command)) << command;
     }
-    EXPECT_EQ(norik({"--version"}).out, "norik " + std::string(core::kVersion) + "\n");
+    EXPECT_EQ(norik({"--version"}).out, "norik " + std::string(core::kBuildVersion) + "\n");
 
     const Outcome reviewHelp = norik({"review", "--help"});
     EXPECT_EQ(reviewHelp.exitCode, 0);

@@ -17,6 +17,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/settings/AutostartSwitch.h"
 #include "core/history/HistoryStore.h"
 #include "core/preferences/FileStorage.h"
 #include "core/preferences/Preferences.h"
@@ -158,6 +159,9 @@ void SettingsView::buildForm() {
     destructive.setColor(QPalette::ButtonText, QColor(0xd7, 0x00, 0x15));
     m_clearHistory->setPalette(destructive);
     form->addRow(m_clearHistory);
+
+    addSection(column, QStringLiteral("Startup"), form);
+    form->addRow(new AutostartSwitch({}, content));
 
     connect(m_provider, &QComboBox::activated, this, &SettingsView::pickProvider);
     connect(m_apiKey, &QLineEdit::textEdited, this, &SettingsView::editKey);

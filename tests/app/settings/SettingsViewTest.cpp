@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -106,6 +107,7 @@ TEST_F(SettingsViewTest, FirstOpenShowsTheDefaultsAndWritesNothing) {
     EXPECT_EQ(picker("retention")->currentText(), QStringLiteral("Last 200"));
     EXPECT_EQ(picker("retention")->count(), 4);
     EXPECT_EQ(child<QPushButton>("clearHistory")->text(), QStringLiteral("Clear history\u2026"));
+    EXPECT_TRUE(child<QCheckBox>("startAtLogin")->isVisible());
 
     // Showing reads the defaults without storing them: they stay defaults.
     EXPECT_TRUE(settings.all().empty());
