@@ -12,7 +12,8 @@ namespace norik::core {
 
 // The OpenAI Chat Completions API in JSON-object mode: one non-streaming request per review.
 // Any transport failure, cancellation included, is reported as providerUnavailable with the
-// connection text; a 200 body that does not decode is passed on as a DecodingError.
+// connection text (but a libcurl that cannot be loaded as itself); a 200 body that does not decode is
+// passed on as a DecodingError, and one whose first choice ended at "length" is LLMError::replyCutOff.
 class OpenAIClient final : public LLMClient {
 public:
     // "https://api.openai.com/v1", or NORIK_OPENAI_BASE_URL when set (same form: with the "/v1",
