@@ -10,7 +10,7 @@
 namespace norik::core {
 namespace {
 
-std::string messageOr(const std::optional<std::string>& message, std::string fallback) {
+std::string messageOr(const std::optional<std::string>& message, const std::string& fallback) {
     return message && !message->empty() ? *message : fallback;
 }
 

@@ -216,13 +216,13 @@ private:
         if (token.empty()) {
             return false;
         }
-        const char* const end = token.data() + token.size();
-        if (const auto [ptr, failure] = std::from_chars(token.data(), end, score);
-            failure == std::errc{} && ptr == end) {
+        const char* const begin = token.data();
+        const char* const end = begin + token.size();
+        if (const auto [ptr, failure] = std::from_chars(begin, end, score); failure == std::errc{} && ptr == end) {
             return true;
         }
         double value = 0;
-        const auto [ptr, failure] = std::from_chars(token.data(), end, value);
+        const auto [ptr, failure] = std::from_chars(begin, end, value);
         if (failure == std::errc::result_out_of_range) {
             // Too small to tell from zero is zero; too large for a double is too large for a score.
             const bool tiny = token.find("e-") != token.npos || token.find("E-") != token.npos;
