@@ -138,10 +138,10 @@ TEST_F(HttpSessionTest, SlowAnswerWithinTheTimeOutArrives) {
 }
 
 TEST_F(HttpSessionTest, ABodyThatKeepsArrivingOutlastsTheIdleTimeOut) {
-    const std::string body(8000, 'b');
-    server.respondInPieces("GET", "/trickle", 200, body, 8, 60ms);
+    const std::string body(12000, 'b');
+    server.respondInPieces("GET", "/trickle", 200, body, 12, 50ms);
     auto get = request("GET", "/trickle");
-    get.timeout = 250ms; // the whole answer takes about 420 ms, but no gap comes near the limit
+    get.timeout = 400ms; // the whole answer takes about 550 ms, but no gap comes near the limit
     const auto reply = session.send(get);
     ASSERT_TRUE(reply.has_value()) << reply.error().description;
     EXPECT_EQ(reply->body, body);
