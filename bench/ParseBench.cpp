@@ -23,6 +23,38 @@ std::string typicalReply() {
            paragraph + "\",\"issues\":[" + issues + "],\"score\":6}\n```";
 }
 
+// The reply to the longest text a review accepts: 4000 characters corrected and again improved, and
+// 26 issues; about 12 KB.
+std::string longestReply() {
+    std::string text;
+    while (text.size() < 4000) {
+        text += "Yesterday they was going to the shop when it start to rain, so they stayed inside. ";
+    }
+    text.resize(4000);
+    std::string issues;
+    for (int i = 0; i < 26; ++i) {
+        issues += (i == 0 ? "" : ",") + std::string{R"({"excerpt":"they was going","explanation":"Use were with )"} +
+                  R"(they: the verb agrees with a plural subject, also in the past tense.","category":"grammar"})";
+    }
+    return "{\"language\":\"en\",\"corrected\":\"" + text + "\",\"improved\":\"" + text + "\",\"issues\":[" + issues +
+           "],\"score\":6}";
+}
+
+void parseLongestReply(benchmark::State& state) {
+    const std::string reply = longestReply();
+    if (!norik::core::TutorService::parse(reply)) {
+        state.SkipWithError("the reply does not parse");
+        return;
+    }
+    for (auto _ : state) {
+        auto result = norik::core::TutorService::parse(reply);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
+    state.counters["reply_bytes"] = static_cast<double>(reply.size());
+}
+BENCHMARK(parseLongestReply)->Unit(benchmark::kMicrosecond);
+
 void parseTypicalReply(benchmark::State& state) {
     const std::string reply = typicalReply();
     for (auto _ : state) {

@@ -134,6 +134,14 @@ TEST_F(ReviewTest, AFailedReviewPrintsOnlyTheUserMessageAndRecordsNothing) {
     EXPECT_TRUE(hasLine(rejected.err, kRejectedKey)) << rejected.err;
     EXPECT_EQ(rejected.out, "");
     EXPECT_EQ(requestsTo("/v1/messages").size(), 1U);
+
+    auto cutOff = json::parse(anthropicBody(tutorReply()));
+    cutOff["stop_reason"] = "max_tokens";
+    m_server.respond("POST", "/v1/messages", 200, cutOff.dump());
+    const Outcome cut = norik({"review", "I has a apple"});
+    EXPECT_EQ(cut.exitCode, 1);
+    EXPECT_TRUE(hasLine(cut.err, "The AI's reply was cut off before it was complete. Try a shorter selection."))
+        << cut.err;
     EXPECT_EQ(history(), json::array());
 }
 

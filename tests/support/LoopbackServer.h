@@ -40,11 +40,15 @@ public:
     [[nodiscard]] int port() const;
 
     // Content-Type is application/json unless `headers` names one. "Transfer-Encoding: chunked" among
-    // the headers sends the body in chunks, with no Content-Length.
+    // the headers sends the body in chunks, with no Content-Length. A `path` with a query ("/p?a=1")
+    // answers only that query and is preferred over the bare path.
     void respond(std::string method, std::string path, int status, std::string body, Headers headers = {});
     // The delay is cut short when the server stops, so a test never waits for it in teardown.
     void respondSlowly(std::string method, std::string path, std::chrono::milliseconds delay, int status,
                        std::string body);
+    // Sends the body chunked in `pieces` parts of about equal size, waiting `gap` before each but the first.
+    void respondInPieces(std::string method, std::string path, int status, std::string body, std::size_t pieces,
+                         std::chrono::milliseconds gap);
     // Reads the request and holds the connection without answering until the server stops.
     void neverAnswer(std::string method, std::string path);
 

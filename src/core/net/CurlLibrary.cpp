@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/net/CurlLibrary.h"
 
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include <dlfcn.h>
 
 namespace norik::core::net {
@@ -14,14 +18,43 @@ template <typename Function> bool resolve(void* library, Function& function, con
     return function != nullptr;
 }
 
-const CurlLibrary* load() {
-    void* library = dlopen(kSoname, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        return nullptr;
-    }
+std::string failure(std::string_view reason) {
+    return "Norik could not load libcurl: " + std::string{reason};
+}
+
+// The reason the last dlopen or dlsym failed. dlerror() keeps it per thread until it is read.
+std::string lastDlError(std::string_view fallback) {
+    const char* reason = dlerror(); // NOLINT(concurrency-mt-unsafe)
+    return failure(reason != nullptr ? std::string_view{reason} : fallback);
+}
+
+struct Loaded {
+    const CurlLibrary* library = nullptr;
+    std::string failure;
+};
+
+Loaded load() {
     static CurlLibrary curl;
+    std::string reason = loadCurlLibrary(kSoname, curl);
+    if (!reason.empty())
+        return Loaded{nullptr, std::move(reason)};
+    return Loaded{&curl, {}};
+}
+
+const Loaded& curlLoad() {
+    static const Loaded loaded = load();
+    return loaded;
+}
+
+} // namespace
+
+std::string loadCurlLibrary(const char* soname, CurlLibrary& curl) {
+    void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        return lastDlError(soname);
+    }
     bool complete = true;
-#define NORIK_RESOLVE(name) complete = resolve(library, curl.name, #name) && complete;
+#define NORIK_RESOLVE(name) complete = complete && resolve(library, curl.name, #name);
     NORIK_RESOLVE(curl_global_init)
     NORIK_RESOLVE(curl_global_cleanup)
     NORIK_RESOLVE(curl_easy_init)
@@ -49,19 +82,25 @@ const CurlLibrary* load() {
     NORIK_RESOLVE(curl_url_cleanup)
     NORIK_RESOLVE(curl_free)
 #undef NORIK_RESOLVE
-    // curl_global_init is not thread-safe; the static initialisation in curlLibrary() serialises it.
-    if (!complete || curl.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    if (!complete) {
+        std::string reason = lastDlError("a function is missing");
         dlclose(library);
-        return nullptr;
+        return reason;
     }
-    return &curl;
+    // curl_global_init is not thread-safe; the static initialisation in curlLoad() serialises it.
+    if (curl.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        dlclose(library);
+        return failure("its initialisation failed");
+    }
+    return {};
 }
 
-} // namespace
-
 const CurlLibrary* curlLibrary() {
-    static const CurlLibrary* const library = load();
-    return library;
+    return curlLoad().library;
+}
+
+const std::string& curlLoadFailure() {
+    return curlLoad().failure;
 }
 
 } // namespace norik::core::net

@@ -4,6 +4,8 @@
 // The type-checking macros would turn calls through the function table below into calls of the real
 // functions, which are deliberately not linked.
 #define CURL_DISABLE_TYPECHECK
+#include <string>
+
 #include <curl/curl.h>
 
 namespace norik::core::net {
@@ -44,5 +46,12 @@ struct CurlLibrary {
 
 // The process's libcurl, initialised once; null when it cannot be loaded. Thread-safe.
 [[nodiscard]] const CurlLibrary* curlLibrary();
+
+// Why curlLibrary() is null, as the user reads it ("Norik could not load libcurl: …"); empty when it loaded.
+[[nodiscard]] const std::string& curlLoadFailure();
+
+// Opens the library `soname`, fills `curl` and initialises it. Empty on success, else the reason as
+// curlLoadFailure() words it. Not thread-safe: dlerror() and curl_global_init are not.
+[[nodiscard]] std::string loadCurlLibrary(const char* soname, CurlLibrary& curl);
 
 } // namespace norik::core::net

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <sstream>
+#include <utility>
 #include <vector>
 
 #include <new>
@@ -97,25 +99,47 @@ bool hasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view{"\r\n\0", 3}) != std::string_view::npos;
 }
 
+template <typename Accept> bool partMatches(CURLU* url, CURLUPart part, Accept&& accept) {
+    char* value = nullptr;
+    if (curl().curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr)
+        return false;
+    const bool ok = std::forward<Accept>(accept)(std::string_view{value});
+    curl().curl_free(value);
+    return ok;
+}
+
+bool isHttps(CURLU* url) {
+    return partMatches(url, CURLUPART_SCHEME, [](std::string_view scheme) { return scheme == "https"; });
+}
+
 UrlHandle parseHttpUrl(std::string_view url) {
     if (curlLibrary() == nullptr || url.find('\0') != std::string_view::npos)
         return nullptr;
     UrlHandle handle{curl().curl_url()};
     if (!handle || curl().curl_url_set(handle.get(), CURLUPART_URL, std::string{url}.c_str(), 0) != CURLUE_OK)
         return nullptr;
-
-    auto partEquals = [&](CURLUPart part, auto&& accept) {
-        char* value = nullptr;
-        if (curl().curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK || value == nullptr)
-            return false;
-        const bool ok = accept(std::string_view{value});
-        curl().curl_free(value);
-        return ok;
-    };
-    const bool httpScheme =
-        partEquals(CURLUPART_SCHEME, [](std::string_view scheme) { return scheme == "http" || scheme == "https"; });
-    const bool hasHost = partEquals(CURLUPART_HOST, [](std::string_view host) { return !host.empty(); });
+    const bool httpScheme = partMatches(handle.get(), CURLUPART_SCHEME,
+                                        [](std::string_view scheme) { return scheme == "http" || scheme == "https"; });
+    const bool hasHost = partMatches(handle.get(), CURLUPART_HOST, [](std::string_view host) { return !host.empty(); });
     return httpScheme && hasHost ? std::move(handle) : nullptr;
+}
+
+// Bytes moved so far in either direction, headers included; any change means the exchange is alive.
+curl_off_t bytesMoved(CURL* handle) {
+    curl_off_t received = 0;
+    curl_off_t sent = 0;
+    long headers = 0;
+    curl().curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    curl().curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent);
+    curl().curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headers);
+    return received + sent + headers;
+}
+
+std::string idleDescription(std::chrono::milliseconds idle) {
+    const auto seconds = std::chrono::duration<double>(idle).count();
+    std::ostringstream text;
+    text << "No data arrived for " << seconds << (seconds == 1.0 ? " second." : " seconds.");
+    return text.str();
 }
 
 struct BodySink {
@@ -260,8 +284,7 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     if (stop.stop_requested())
         return std::unexpected(error(TransportError::Kind::cancelled, "The request was cancelled."));
     if (curlLibrary() == nullptr)
-        return std::unexpected(
-            error(TransportError::Kind::other, "The network library (libcurl) could not be loaded."));
+        return std::unexpected(error(TransportError::Kind::libraryUnavailable, curlLoadFailure()));
 
     UrlHandle url = parseHttpUrl(request.url);
     if (!url)
@@ -303,7 +326,7 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
         return std::unexpected(error(TransportError::Kind::other, "Could not set up the network transfer."));
     CURL* handle = easy.get();
     sink.easy = handle;
-    const auto timeout = std::max(request.timeout.value_or(kDefaultTimeout), std::chrono::milliseconds{1});
+    const auto idleLimit = std::max(request.timeout.value_or(kDefaultTimeout), std::chrono::milliseconds{1});
 
     curl().curl_easy_setopt(handle, CURLOPT_CURLU, url.get());
     curl().curl_easy_setopt(handle, CURLOPT_SHARE, m_impl->share.get());
@@ -311,7 +334,9 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     curl().curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
     curl().curl_easy_setopt(handle, CURLOPT_USERAGENT, m_impl->userAgent.c_str());
     curl().curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl().curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
+    curl().curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl().curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl().curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, isHttps(url.get()) ? "https" : "http,https");
     curl().curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &writeBody);
     curl().curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
     curl().curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
@@ -334,6 +359,10 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     CURLM* multiHandle = multi.get();
     std::stop_callback wakeOnStop{stop, [multiHandle] { curl().curl_multi_wakeup(multiHandle); }};
 
+    // libcurl's own time-outs bound the whole exchange; an idle limit is kept here instead.
+    using Clock = std::chrono::steady_clock;
+    auto lastActivity = Clock::now();
+    curl_off_t moved = 0;
     for (;;) {
         // Checked before every perform: the wake-up only interrupts the poll, it does not end the transfer.
         if (stop.stop_requested())
@@ -342,8 +371,18 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
         CURLMcode status = curl().curl_multi_perform(multiHandle, &running);
         if (status == CURLM_OK && running == 0)
             break;
+        const auto now = Clock::now();
+        if (const curl_off_t total = bytesMoved(handle); total != moved) {
+            moved = total;
+            lastActivity = now;
+        }
+        const auto idleLeft = std::chrono::ceil<std::chrono::milliseconds>(lastActivity + idleLimit - now);
+        if (idleLeft <= std::chrono::milliseconds::zero())
+            return std::unexpected(error(TransportError::Kind::timedOut, idleDescription(idleLimit)));
         if (status == CURLM_OK)
-            status = curl().curl_multi_poll(multiHandle, nullptr, 0, kPollCeilingMs, nullptr);
+            status = curl().curl_multi_poll(multiHandle, nullptr, 0,
+                                            static_cast<int>(std::min<std::int64_t>(kPollCeilingMs, idleLeft.count())),
+                                            nullptr);
         if (status != CURLM_OK)
             return std::unexpected(error(TransportError::Kind::other, curl().curl_multi_strerror(status)));
     }

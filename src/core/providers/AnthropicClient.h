@@ -11,7 +11,8 @@ namespace norik::core {
 
 // The Anthropic Messages API: one non-streaming request per review.
 // Any transport failure, cancellation included, is reported as providerUnavailable with the
-// connection text; a 200 body that does not decode is passed on as a DecodingError.
+// connection text (but a libcurl that cannot be loaded as itself); a 200 body that does not decode is
+// passed on as a DecodingError, and one stopped at "max_tokens" is LLMError::replyCutOff.
 class AnthropicClient final : public LLMClient {
 public:
     // "https://api.anthropic.com", or NORIK_ANTHROPIC_BASE_URL when set (same form: no "/v1").
@@ -22,7 +23,8 @@ public:
     [[nodiscard]] std::expected<std::string, ReviewError> complete(const std::string& system, const std::string& user,
                                                                    std::stop_token stop = {}) const override;
 
-    // The first page of the account's model ids, in the order received. Never fails: empty instead.
+    // The account's model ids, every page in turn, in the order received. Never fails: empty instead,
+    // also when a later page fails or `stop` is requested, as part of the list would pass for all of it.
     [[nodiscard]] static std::vector<std::string> listModels(const std::string& apiKey, std::stop_token stop = {},
                                                              const std::string& baseUrl = defaultBaseUrl());
 

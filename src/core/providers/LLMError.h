@@ -41,9 +41,13 @@ public:
     struct NotImplemented {
         friend bool operator==(const NotImplemented&, const NotImplemented&) = default;
     };
+    // The service stopped the reply at its length limit, so what arrived is only the start of an answer.
+    struct ReplyCutOff {
+        friend bool operator==(const ReplyCutOff&, const ReplyCutOff&) = default;
+    };
 
     using Variant = std::variant<ProviderUnavailable, ModelNotFound, RateLimited, ApiError, MissingAPIKey,
-                                 InvalidAPIKey, InvalidResponse, NotImplemented>;
+                                 InvalidAPIKey, InvalidResponse, NotImplemented, ReplyCutOff>;
 
     template <typename T>
     requires std::is_constructible_v<Variant, T> LLMError(T value)
@@ -59,10 +63,12 @@ public:
     static LLMError invalidAPIKey() { return InvalidAPIKey{}; }
     static LLMError invalidResponse() { return InvalidResponse{}; }
     static LLMError notImplemented() { return NotImplemented{}; }
+    static LLMError replyCutOff() { return ReplyCutOff{}; }
 
     [[nodiscard]] const Variant& value() const { return m_value; }
     template <typename T> [[nodiscard]] bool is() const { return std::holds_alternative<T>(m_value); }
 
+    // A provider message that is absent or empty gives way to the fixed text, so the panel is never blank.
     [[nodiscard]] std::string userMessage() const;
 
     friend bool operator==(const LLMError&, const LLMError&) = default;

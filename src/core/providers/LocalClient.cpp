@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include <nlohmann/json.hpp>
 
@@ -15,11 +16,33 @@ namespace {
 using nlohmann::json;
 using namespace provider_request;
 
-std::string_view normalizedBase(std::string_view endpoint) {
+// Without one trailing slash, and with "http://" in front when no scheme is given: people write the
+// server's address the way Ollama prints it, "localhost:11434".
+std::string normalizedBase(std::string_view endpoint) {
     if (endpoint.ends_with('/')) {
         endpoint.remove_suffix(1);
     }
-    return endpoint;
+    if (endpoint.empty() || endpoint.find("://") != std::string_view::npos) {
+        return std::string(endpoint);
+    }
+    return "http://" + std::string(endpoint);
+}
+
+// Ollama's context window by default holds 2048 to 4096 tokens and drops the start of a longer prompt
+// without an error. The window is sized for the prompt and the longest reply, at most half a token per
+// byte of the prompt (see replyTokenBudget), and rounded up to a power of two: a window that differs
+// from the loaded model's makes the server load the model again, so few sizes are better than exact ones.
+constexpr std::int64_t kMinContextTokens = 8192;
+constexpr std::int64_t kMaxContextTokens = 65536;
+
+std::int64_t contextTokens(std::string_view system, std::string_view user) {
+    const auto prompt = static_cast<std::int64_t>(system.size() + user.size()) / 2;
+    const std::int64_t needed = prompt + replyTokenBudget(user);
+    std::int64_t size = kMinContextTokens;
+    while (size < needed && size < kMaxContextTokens) {
+        size *= 2;
+    }
+    return size;
 }
 
 const json& tutorResultSchema() {
@@ -51,6 +74,11 @@ std::expected<std::string, ReviewError> decodeReply(std::string_view body) {
     if (!parsed) {
         return std::unexpected(parsed.error());
     }
+    if (parsed->is_object()) {
+        if (const auto done = parsed->find("done_reason"); done != parsed->end() && *done == "length") {
+            return std::unexpected(LLMError::replyCutOff());
+        }
+    }
     const auto message = parsed->is_object() ? parsed->find("message") : parsed->end();
     if (message == parsed->end() || !message->is_object()) {
         return std::unexpected(missingMember("the top level", "\"message\" object"));
@@ -70,6 +98,7 @@ ReviewError transportFailure(const net::TransportError& error, std::string_view 
     case Kind::timedOut:
         return LLMError::providerUnavailable("The local model timed out - it may still be loading. Try again.");
     case Kind::responseTooLarge:
+    case Kind::libraryUnavailable:
         // Not a reachability problem: saying the server is down would send the user the wrong way.
         return error;
     case Kind::cannotConnect:
@@ -87,8 +116,8 @@ LocalClient::LocalClient(std::string endpoint, std::string model, std::chrono::m
 
 std::expected<std::string, ReviewError> LocalClient::complete(const std::string& system, const std::string& user,
                                                               std::stop_token stop) const {
-    const std::string_view base = normalizedBase(m_endpoint);
-    std::string url = joinUrl(m_endpoint, "/api/chat");
+    const std::string base = normalizedBase(m_endpoint);
+    std::string url = base + "/api/chat";
     if (!net::isValidUrl(url)) {
         return std::unexpected(LLMError::invalidResponse());
     }
@@ -96,7 +125,7 @@ std::expected<std::string, ReviewError> LocalClient::complete(const std::string&
         {"model", m_model},
         {"stream", false},
         {"format", tutorResultSchema()},
-        {"options", {{"temperature", 0.2}}},
+        {"options", {{"temperature", 0.2}, {"num_ctx", contextTokens(system, user)}}},
         {"messages", json::array({{{"role", "system"}, {"content", system}}, {{"role", "user"}, {"content", user}}})},
     };
     const net::HttpRequest request{
@@ -123,7 +152,7 @@ std::expected<std::string, ReviewError> LocalClient::complete(const std::string&
 namespace OllamaService {
 
 std::vector<std::string> listModels(const std::string& endpoint, std::stop_token stop) {
-    std::string url = joinUrl(endpoint, "/api/tags");
+    std::string url = normalizedBase(endpoint) + "/api/tags";
     if (!net::isValidUrl(url)) {
         return {};
     }

@@ -12,10 +12,12 @@ namespace norik::core {
 
 // An Ollama server's chat endpoint, with the reply constrained to the tutor result's JSON schema.
 // Cancellation is reported as Cancelled; a time-out and an unreachable server as providerUnavailable
-// with texts that explain the two typical local failures.
+// with texts that explain the two typical local failures. An address without a scheme is taken as
+// http ("localhost:11434"), for the listing too.
 class LocalClient final : public LLMClient {
 public:
-    // A server that must first load the model into memory needs far longer than the cloud services.
+    // A server that must first load the model into memory may send nothing for far longer than the
+    // cloud services do.
     static constexpr std::chrono::milliseconds kChatTimeout{std::chrono::seconds{180}};
 
     LocalClient(std::string endpoint, std::string model, std::chrono::milliseconds timeout = kChatTimeout);

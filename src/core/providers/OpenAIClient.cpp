@@ -35,6 +35,12 @@ std::expected<std::string, ReviewError> decodeReply(std::string_view body) {
     if (choices == parsed->end() || !choices->is_array()) {
         return std::unexpected(missingMember("the top level", "\"choices\" array"));
     }
+    if (!choices->empty() && choices->front().is_object()) {
+        const auto finish = choices->front().find("finish_reason");
+        if (finish != choices->front().end() && *finish == "length") {
+            return std::unexpected(LLMError::replyCutOff());
+        }
+    }
     for (std::size_t index = 0; index < choices->size(); ++index) {
         const nlohmann::json& choice = (*choices)[index];
         const std::string path = "choices[" + std::to_string(index) + "]";
@@ -54,6 +60,40 @@ bool startsWithAny(std::string_view id, std::span<const std::string_view> prefix
     return std::ranges::any_of(prefixes, [id](std::string_view prefix) { return id.starts_with(prefix); });
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "gpt-5-pro-2025-10-06" is a snapshot of "gpt-5-pro": without its date it is the model's own id.
+std::string_view withoutSnapshotDate(std::string_view id) {
+    constexpr std::string_view kShape = "-0000-00-00";
+    if (id.size() <= kShape.size()) {
+        return id;
+    }
+    const std::string_view tail = id.substr(id.size() - kShape.size());
+    for (std::size_t index = 0; index < kShape.size(); ++index) {
+        if ((kShape[index] == '-') != (tail[index] == '-') || (kShape[index] == '0' && !isDigit(tail[index]))) {
+            return id;
+        }
+    }
+    return id.substr(0, id.size() - kShape.size());
+}
+
+// Chat Completions answers these with 404: they are served by the Responses API only.
+bool isResponsesOnlyId(std::string_view id) {
+    return withoutSnapshotDate(id).ends_with("-pro") || id.find("codex") != std::string_view::npos;
+}
+
+// A fine-tuned model, "ft:<base>:<organisation>:<suffix>:<id>", is judged by the model it was tuned from.
+std::string_view baseModelId(std::string_view id) {
+    constexpr std::string_view kFineTuned = "ft:";
+    if (!id.starts_with(kFineTuned)) {
+        return id;
+    }
+    const std::string_view rest = id.substr(kFineTuned.size());
+    return rest.substr(0, rest.find(':'));
+}
+
 } // namespace
 
 std::string OpenAIClient::defaultBaseUrl() {
@@ -64,18 +104,22 @@ OpenAIClient::OpenAIClient(std::string apiKey, std::string model, std::string ba
     : m_apiKey(std::move(apiKey)), m_model(std::move(model)), m_baseUrl(std::move(baseUrl)) {}
 
 bool OpenAIClient::isChatModelId(std::string_view id) {
-    return startsWithAny(id, kChatPrefixes) &&
-           std::ranges::none_of(kNonChatWords, [id](std::string_view word) { return id.find(word) != id.npos; });
+    const std::string_view base = baseModelId(id);
+    return startsWithAny(base, kChatPrefixes) && !isResponsesOnlyId(base) &&
+           std::ranges::none_of(kNonChatWords, [base](std::string_view word) { return base.find(word) != base.npos; });
 }
 
 bool OpenAIClient::isReasoningModelId(std::string_view id) {
-    return startsWithAny(id, kReasoningPrefixes);
+    return startsWithAny(baseModelId(id), kReasoningPrefixes);
 }
 
 std::expected<std::string, ReviewError> OpenAIClient::complete(const std::string& system, const std::string& user,
                                                                std::stop_token stop) const {
     if (m_apiKey.empty()) {
         return std::unexpected(LLMError::missingAPIKey());
+    }
+    if (isUnsendableKey(m_apiKey)) {
+        return std::unexpected(LLMError::invalidAPIKey());
     }
     json body = {
         {"model", m_model},
@@ -94,7 +138,7 @@ std::expected<std::string, ReviewError> OpenAIClient::complete(const std::string
     };
     const auto response = net::HttpSession::shared().send(request, std::move(stop));
     if (!response) {
-        return std::unexpected(LLMError::providerUnavailable(std::string(kUnreachable)));
+        return std::unexpected(cloudTransportFailure(response.error(), kUnreachable));
     }
     switch (response->status) {
     case 200:

@@ -12,7 +12,8 @@ namespace norik::core {
 
 // The OpenAI Chat Completions API in JSON-object mode: one non-streaming request per review.
 // Any transport failure, cancellation included, is reported as providerUnavailable with the
-// connection text; a 200 body that does not decode is passed on as a DecodingError.
+// connection text (but a libcurl that cannot be loaded as itself); a 200 body that does not decode is
+// passed on as a DecodingError, and one whose first choice ended at "length" is LLMError::replyCutOff.
 class OpenAIClient final : public LLMClient {
 public:
     // "https://api.openai.com/v1", or NORIK_OPENAI_BASE_URL when set (same form: with the "/v1",
@@ -28,9 +29,11 @@ public:
     [[nodiscard]] static std::vector<std::string> listModels(const std::string& apiKey, std::stop_token stop = {},
                                                              const std::string& baseUrl = defaultBaseUrl());
 
-    // The listing's filter: a chat-model prefix and none of the words of non-chat models.
+    // The listing's filter: a chat-model prefix, none of the words of non-chat models, and not one of the
+    // models only the Responses API serves (ids ending "-pro", ids with "codex"). A fine-tuned id
+    // ("ft:<base>:…") passes when its base does.
     [[nodiscard]] static bool isChatModelId(std::string_view id);
-    // Reasoning models reject any temperature but their default with HTTP 400.
+    // Reasoning models (and models tuned from them) reject any temperature but their default with HTTP 400.
     [[nodiscard]] static bool isReasoningModelId(std::string_view id);
 
     [[nodiscard]] const std::string& apiKey() const { return m_apiKey; }

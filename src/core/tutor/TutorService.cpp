@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/tutor/TutorService.h"
 
-#include <limits>
 #include <optional>
 
-#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "core/providers/AnthropicClient.h"
 #include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
 #include "core/text/Text.h"
+#include "core/tutor/ReplyReader.h"
 
 namespace norik::core {
 namespace {
@@ -49,207 +48,6 @@ Score the ORIGINAL text with this rubric:
 - 3-4: frequent mistakes that start to obscure the meaning.
 - 0-2: hard to understand.)PROMPT";
 
-using nlohmann::json;
-
-// Decodes the reply object straight from the parser's events instead of building a document first: it
-// is several times faster, and a hostile reply (megabytes of nesting) is refused at kMaxDepth instead of
-// being built up and torn down.
-class ReplyDecoder final : public nlohmann::json_sax<json> {
-public:
-    [[nodiscard]] std::optional<TutorResult> result() && {
-        if (!m_done) {
-            return std::nullopt;
-        }
-        return std::move(m_result);
-    }
-
-    bool null() override { return scalar(); }
-    bool boolean(bool) override { return scalar(); }
-    bool number_integer(number_integer_t value) override { return integer(value); }
-    bool number_unsigned(number_unsigned_t value) override {
-        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return scalar();
-        }
-        return integer(static_cast<std::int64_t>(value));
-    }
-    // 7.0 and 7e0 are the integer 7; 7.5 and anything beyond 64 bits are not.
-    bool number_float(number_float_t value, const string_t&) override {
-        constexpr double kLimit = 9223372036854775808.0; // 2^63, exactly representable
-        if (std::trunc(value) != value || value < -kLimit || value >= kLimit) {
-            return scalar();
-        }
-        return integer(static_cast<std::int64_t>(value));
-    }
-    bool string(string_t& value) override {
-        if (m_skipDepth > 0 || m_target == nullptr) {
-            return scalar();
-        }
-        *m_target = std::move(value);
-        *m_seenTarget |= m_targetBit;
-        m_target = nullptr;
-        return true;
-    }
-    bool binary(binary_t&) override { return false; }
-
-    bool start_object(std::size_t) override {
-        if (!enter()) {
-            return false;
-        }
-        if (m_skipDepth > 0) {
-            ++m_skipDepth;
-            return true;
-        }
-        if (m_depth == 1) {
-            return true; // the reply object itself
-        }
-        if (m_depth == 3 && m_inIssues) {
-            m_issue = {};
-            m_issueSeen = 0;
-            return true;
-        }
-        return beginSkip();
-    }
-    bool end_object() override {
-        --m_depth;
-        if (m_skipDepth > 0) {
-            return leaveSkip();
-        }
-        if (m_depth == 2 && m_inIssues) {
-            if (m_issueSeen != kAllIssueFields) {
-                return false;
-            }
-            m_result.issues.push_back(std::move(m_issue));
-            return true;
-        }
-        m_done = m_depth == 0 && m_seen == kAllFields;
-        return m_done;
-    }
-    bool start_array(std::size_t) override {
-        if (!enter()) {
-            return false;
-        }
-        if (m_skipDepth > 0) {
-            ++m_skipDepth;
-            return true;
-        }
-        if (m_depth == 2 && m_expectIssues) {
-            m_expectIssues = false;
-            m_inIssues = true;
-            m_result.issues.clear();
-            return true;
-        }
-        return beginSkip();
-    }
-    bool end_array() override {
-        --m_depth;
-        if (m_skipDepth > 0) {
-            return leaveSkip();
-        }
-        m_inIssues = false;
-        m_seen |= kIssues;
-        return true;
-    }
-    bool key(string_t& name) override {
-        if (m_skipDepth > 0) {
-            return true;
-        }
-        m_target = nullptr;
-        m_expectIssues = false;
-        m_expectScore = false;
-        if (m_depth == 1) {
-            if (name == "language") {
-                expectString(m_result.language, kLanguage);
-            } else if (name == "corrected") {
-                expectString(m_result.corrected, kCorrected);
-            } else if (name == "improved") {
-                expectString(m_result.improved, kImproved);
-            } else if (name == "issues") {
-                m_expectIssues = true;
-            } else if (name == "score") {
-                m_expectScore = true;
-            } else {
-                m_skipNext = true;
-            }
-        } else if (name == "excerpt") {
-            expectString(m_issue.excerpt, kExcerpt);
-        } else if (name == "explanation") {
-            expectString(m_issue.explanation, kExplanation);
-        } else if (name == "category") {
-            expectString(m_issue.category, kCategory);
-        } else {
-            m_skipNext = true;
-        }
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-
-private:
-    static constexpr unsigned kLanguage = 1U << 0U, kCorrected = 1U << 1U, kImproved = 1U << 2U, kIssues = 1U << 3U,
-                              kScore = 1U << 4U;
-    static constexpr unsigned kAllFields = kLanguage | kCorrected | kImproved | kIssues | kScore;
-    static constexpr unsigned kExcerpt = 1U << 0U, kExplanation = 1U << 1U, kCategory = 1U << 2U;
-    static constexpr unsigned kAllIssueFields = kExcerpt | kExplanation | kCategory;
-    // Deep enough for any value a model adds beside the reply's own three levels.
-    static constexpr std::size_t kMaxDepth = 256;
-
-    void expectString(std::string& target, unsigned bit) {
-        m_target = &target;
-        m_targetBit = bit;
-        m_seenTarget = m_depth == 1 ? &m_seen : &m_issueSeen;
-    }
-    bool enter() { return ++m_depth <= kMaxDepth; }
-    // A value under a key we do not know is ignored, whatever its shape.
-    bool beginSkip() {
-        if (!m_skipNext) {
-            return false;
-        }
-        m_skipNext = false;
-        m_skipDepth = 1;
-        return true;
-    }
-    bool leaveSkip() {
-        --m_skipDepth;
-        return true;
-    }
-    bool scalar() {
-        if (m_skipDepth > 0) {
-            return true;
-        }
-        if (m_skipNext) {
-            m_skipNext = false;
-            return true;
-        }
-        return false; // a required member with the wrong type, or a value where none belongs
-    }
-    bool integer(std::int64_t value) {
-        if (m_skipDepth > 0 || m_skipNext) {
-            return scalar();
-        }
-        if (!m_expectScore) {
-            return false;
-        }
-        m_expectScore = false;
-        m_result.score = value;
-        m_seen |= kScore;
-        return true;
-    }
-
-    TutorResult m_result;
-    TutorResult::Issue m_issue;
-    std::string* m_target = nullptr;
-    unsigned m_targetBit = 0;
-    unsigned* m_seenTarget = nullptr;
-    unsigned m_seen = 0;
-    unsigned m_issueSeen = 0;
-    std::size_t m_depth = 0;
-    std::size_t m_skipDepth = 0;
-    bool m_skipNext = false;
-    bool m_expectIssues = false;
-    bool m_expectScore = false;
-    bool m_inIssues = false;
-    bool m_done = false;
-};
-
 } // namespace
 
 std::expected<TutorResult, ReviewError> TutorService::parse(std::string_view reply) {
@@ -259,13 +57,10 @@ std::expected<TutorResult, ReviewError> TutorService::parse(std::string_view rep
     if (first != std::string_view::npos && last != std::string_view::npos && first < last) {
         candidate = reply.substr(first, last - first + 1);
     }
-    // No separate UTF-8 check: the JSON lexer refuses invalid sequences inside strings, and any byte
-    // outside a string that is not JSON syntax fails the parse anyway.
-    ReplyDecoder decoder;
-    if (json::sax_parse(candidate, &decoder, json::input_format_t::json, /*strict=*/true)) {
-        if (auto result = std::move(decoder).result()) {
-            return std::move(*result);
-        }
+    // No separate UTF-8 check: the reader refuses invalid sequences inside strings, and any byte outside
+    // a string that is not JSON syntax fails the read anyway.
+    if (auto result = reply_reader::read(candidate)) {
+        return std::move(*result);
     }
     return std::unexpected(LLMError::invalidResponse());
 }

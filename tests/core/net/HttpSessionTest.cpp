@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/AppInfo.h"
+#include "core/net/CurlLibrary.h"
 
 #include "support/LoopbackServer.h"
 
@@ -134,6 +135,67 @@ TEST_F(HttpSessionTest, SlowAnswerWithinTheTimeOutArrives) {
     const auto reply = session.send(get);
     ASSERT_TRUE(reply.has_value()) << reply.error().description;
     EXPECT_EQ(reply->body, "finally");
+}
+
+TEST_F(HttpSessionTest, ABodyThatKeepsArrivingOutlastsTheIdleTimeOut) {
+    const std::string body(12000, 'b');
+    server.respondInPieces("GET", "/trickle", 200, body, 12, 50ms);
+    auto get = request("GET", "/trickle");
+    get.timeout = 400ms; // the whole answer takes about 550 ms, but no gap comes near the limit
+    const auto reply = session.send(get);
+    ASSERT_TRUE(reply.has_value()) << reply.error().description;
+    EXPECT_EQ(reply->body, body);
+}
+
+struct RedirectCase {
+    const char* name;
+    int status;
+    std::string methodAfter;
+    std::string bodyAfter;
+};
+
+class HttpRedirectTest : public ::testing::TestWithParam<RedirectCase> {};
+
+TEST_P(HttpRedirectTest, FollowsLikeABrowser) {
+    test::LoopbackServer server;
+    server.respond("POST", "/old", GetParam().status, "", {{"Location", server.baseUrl() + "/new"}});
+    server.respond(GetParam().methodAfter, "/new", 200, "moved here");
+    auto post = makeRequest("POST", server.baseUrl() + "/old", R"({"a":1})");
+    post.headers = {{"Content-Type", "application/json"}};
+    const auto reply = HttpSession::shared().send(post);
+    ASSERT_TRUE(reply.has_value()) << reply.error().description;
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, "moved here");
+    const auto arrived = server.requests().back();
+    EXPECT_EQ(arrived.path, "/new");
+    EXPECT_EQ(arrived.method, GetParam().methodAfter);
+    EXPECT_EQ(arrived.body, GetParam().bodyAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HttpRedirectTest,
+                         ::testing::Values(RedirectCase{"Temporary307KeepsThePost", 307, "POST", R"({"a":1})"},
+                                           RedirectCase{"Permanent308KeepsThePost", 308, "POST", R"({"a":1})"},
+                                           RedirectCase{"SeeOther303FetchesWithGet", 303, "GET", ""}),
+                         [](const ::testing::TestParamInfo<RedirectCase>& row) { return row.param.name; });
+
+TEST_F(HttpSessionTest, RedirectsStopAtTheBoundAndStayOnHttp) {
+    server.respond("GET", "/loop", 302, "", {{"Location", "/loop"}});
+    // libcurl would follow ftp on its own; a refused port tells a blocked redirect from a tried one.
+    server.respond("GET", "/away", 302, "",
+                   {{"Location", "ftp://127.0.0.1:" + std::to_string(test::refusedPort()) + "/"}});
+    for (const std::string path : {"/loop", "/away"}) {
+        const auto reply = session.send(request("GET", path));
+        ASSERT_FALSE(reply.has_value()) << path;
+        EXPECT_EQ(reply.error().kind, Kind::other) << path;
+    }
+    EXPECT_EQ(server.requests().size(), std::size_t{HttpSession::kMaxRedirects + 2});
+}
+
+TEST(CurlLibraryTest, AMissingLibraryIsNamedAsSuch) {
+    CurlLibrary unused;
+    const std::string failure = loadCurlLibrary("libnorik-absent.so.0", unused);
+    EXPECT_TRUE(failure.starts_with("Norik could not load libcurl: ")) << failure;
+    EXPECT_NE(failure.find("libnorik-absent.so.0"), std::string::npos) << failure;
 }
 
 TEST_F(HttpSessionTest, RefusedPortCannotConnect) {

@@ -48,11 +48,21 @@ TEST_F(AnthropicClientTest, SendsTheMessagesRequestAndReturnsTheFirstTextBlock) 
     EXPECT_EQ(body.size(), 5U);
     EXPECT_EQ(body["model"], "claude-haiku-4-5-20251001");
     EXPECT_TRUE(body["max_tokens"].is_number_integer());
-    EXPECT_EQ(body["max_tokens"], 1024);
+    EXPECT_EQ(body["max_tokens"], 4096);
     EXPECT_TRUE(body["temperature"].is_number_float());
     EXPECT_DOUBLE_EQ(body["temperature"].get<double>(), 0.2);
     EXPECT_EQ(body["system"], "You are a tutor.");
     EXPECT_EQ(body["messages"], json::parse(R"([{"role":"user","content":"Text to review:\n\"\"\"\nHi\n\"\"\""}])"));
+}
+
+TEST_F(AnthropicClientTest, TheReplyHasRoomForTwoCopiesOfTheLongestText) {
+    server.respond("POST", "/v1/messages", 200, example("anthropic-messages-200.json"));
+    std::string text;
+    for (int i = 0; i < 4000; ++i) {
+        text += "ж"; // a token or more each in some tokenizers
+    }
+    ASSERT_TRUE(client().complete("s", text).has_value());
+    EXPECT_GE(json::parse(server.requests().back().body)["max_tokens"].get<int>(), 2 * 4000);
 }
 
 TEST_F(AnthropicClientTest, OnlyAnEmptyKeyIsMissing) {
@@ -61,10 +71,9 @@ TEST_F(AnthropicClientTest, OnlyAnEmptyKeyIsMissing) {
     EXPECT_EQ(server.requests().size(), 1U);
 }
 
-TEST_F(AnthropicClientTest, EmptyKeySendsNothing) {
-    const auto reply = client("").complete("s", "u");
-    ASSERT_FALSE(reply.has_value());
-    EXPECT_EQ(reply.error(), ReviewError(LLMError::missingAPIKey()));
+TEST_F(AnthropicClientTest, EmptyKeySendsNothingAndAKeyWithALineBreakIsRejectedUnsent) {
+    EXPECT_EQ(client("").complete("s", "u").error(), ReviewError(LLMError::missingAPIKey()));
+    EXPECT_EQ(client("sk-ant-pasted\n").complete("s", "u").error(), ReviewError(LLMError::invalidAPIKey()));
     EXPECT_TRUE(server.requests().empty());
 }
 
@@ -93,6 +102,12 @@ struct StatusCase {
 
 class AnthropicStatusTest : public testing::TestWithParam<StatusCase> {};
 
+std::string cutOffReply() {
+    json body = json::parse(example("anthropic-messages-200.json"));
+    body["stop_reason"] = "max_tokens";
+    return body.dump();
+}
+
 TEST_P(AnthropicStatusTest, ClassifiesTheStatus) {
     test::LoopbackServer server;
     server.respond("POST", "/v1/messages", GetParam().status, GetParam().body);
@@ -104,6 +119,7 @@ TEST_P(AnthropicStatusTest, ClassifiesTheStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Table, AnthropicStatusTest,
     testing::Values(
+        StatusCase{"CutOffAtTheTokenLimit", 200, cutOffReply(), LLMError::replyCutOff()},
         StatusCase{"Unauthorized", 401, example("anthropic-error-401.json"), LLMError::invalidAPIKey()},
         StatusCase{"UnknownModelIsAnApiErrorNotModelNotFound", 404, example("anthropic-error-404-model.json"),
                    LLMError::apiError(404, exampleMessage("anthropic-error-404-model.json"))},
@@ -144,22 +160,46 @@ TEST_F(AnthropicClientTest, EveryTransportFailureIsTheConnectionText) {
     EXPECT_EQ(pending.get().error(), expected);
 }
 
-TEST_F(AnthropicClientTest, ListsTheFirstPageOfModelIdsUnsorted) {
-    server.respond("GET", "/v1/models", 200, example("anthropic-models-200-page1.json"));
+TEST_F(AnthropicClientTest, ListsEveryPageOfModelIdsUnsorted) {
     std::vector<std::string> expected;
-    const json page = json::parse(example("anthropic-models-200-page1.json"));
-    for (const auto& model : page["data"]) {
-        expected.push_back(model["id"]);
+    for (const char* name : {"anthropic-models-200-page1.json", "anthropic-models-200-page2.json"}) {
+        const json page = json::parse(example(name));
+        for (const auto& model : page["data"]) {
+            expected.push_back(model["id"]);
+        }
     }
-    ASSERT_GT(expected.size(), 1U);
+    const std::string secondPage =
+        "after_id=" + json::parse(example("anthropic-models-200-page1.json"))["last_id"].get<std::string>();
+    server.respond("GET", "/v1/models", 200, example("anthropic-models-200-page1.json"));
+    server.respond("GET", "/v1/models?" + secondPage, 200, example("anthropic-models-200-page2.json"));
     EXPECT_EQ(AnthropicClient::listModels("key", {}, server.baseUrl()), expected);
 
-    const auto request = server.requests().back();
-    EXPECT_EQ(request.method, "GET");
-    EXPECT_EQ(request.query, ""); // no paging parameters
-    EXPECT_EQ(request.header("x-api-key"), "key");
-    EXPECT_EQ(request.header("anthropic-version"), "2023-06-01");
-    EXPECT_FALSE(request.hasHeader("content-type"));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(requests[0].query, "");
+    EXPECT_EQ(requests[1].query, secondPage);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.header("x-api-key"), "key");
+        EXPECT_EQ(request.header("anthropic-version"), "2023-06-01");
+        EXPECT_FALSE(request.hasHeader("content-type"));
+    }
+}
+
+TEST_F(AnthropicClientTest, PagingEndsAtABoundOrAStopRequest) {
+    server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"}],"has_more":true,"last_id":"a"})");
+    EXPECT_FALSE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
+    EXPECT_LT(server.requests().size(), 100U);
+
+    server.neverAnswer("GET", "/v1/models?after_id=a");
+    const std::size_t before = server.requests().size();
+    std::stop_source stop;
+    auto pending = std::async(std::launch::async,
+                              [&] { return AnthropicClient::listModels("key", stop.get_token(), server.baseUrl()); });
+    ASSERT_TRUE(server.waitForRequests(before + 2));
+    stop.request_stop();
+    ASSERT_EQ(pending.wait_for(test::kPromptly), std::future_status::ready);
+    EXPECT_TRUE(pending.get().empty()); // a partial list would pass for the whole one
 }
 
 TEST_F(AnthropicClientTest, ListingNeverFails) {
@@ -171,6 +211,8 @@ TEST_F(AnthropicClientTest, ListingNeverFails) {
     server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"},{"name":"no id"}]})");
     EXPECT_TRUE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
     server.respond("GET", "/v1/models", 200, "not json");
+    EXPECT_TRUE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
+    server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"}],"has_more":true})");
     EXPECT_TRUE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
 }
 

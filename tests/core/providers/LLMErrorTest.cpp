@@ -19,13 +19,16 @@ TEST(LLMErrorTest, UserMessages) {
     EXPECT_EQ(LLMError::rateLimited(std::nullopt).userMessage(),
               "Rate limited or out of credit. Check your plan and usage.");
     EXPECT_EQ(LLMError::rateLimited("slow down").userMessage(), "slow down");
-    EXPECT_EQ(LLMError::rateLimited("").userMessage(), ""); // only an absent message falls back
+    EXPECT_EQ(LLMError::rateLimited("").userMessage(), "Rate limited or out of credit. Check your plan and usage.");
     EXPECT_EQ(LLMError::apiError(503, std::nullopt).userMessage(), "The AI service returned an error (HTTP 503).");
+    EXPECT_EQ(LLMError::apiError(500, "").userMessage(), "The AI service returned an error (HTTP 500).");
     EXPECT_EQ(LLMError::apiError(503, "busy").userMessage(), "busy");
     EXPECT_EQ(LLMError::missingAPIKey().userMessage(), "No API key set. Add one in Settings.");
     EXPECT_EQ(LLMError::invalidAPIKey().userMessage(), "The API key was rejected. Check it in Settings.");
     EXPECT_EQ(LLMError::invalidResponse().userMessage(), "Couldn't read the AI's response.");
     EXPECT_EQ(LLMError::notImplemented().userMessage(), "This provider is not wired up yet.");
+    EXPECT_EQ(LLMError::replyCutOff().userMessage(),
+              "The AI's reply was cut off before it was complete. Try a shorter selection.");
 }
 
 TEST(LLMErrorTest, ReviewErrorsOtherThanProviderErrors) {

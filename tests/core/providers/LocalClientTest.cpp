@@ -38,9 +38,10 @@ TEST_F(LocalClientTest, SendsTheChatRequestWithTheSchemaAndReturnsTheContent) {
     EXPECT_EQ(body["model"], "llama3.2");
     EXPECT_TRUE(body["stream"].is_boolean());
     EXPECT_EQ(body["stream"], false);
-    EXPECT_EQ(body["options"].size(), 1U);
+    EXPECT_EQ(body["options"].size(), 2U);
     EXPECT_TRUE(body["options"]["temperature"].is_number_float());
     EXPECT_DOUBLE_EQ(body["options"]["temperature"].get<double>(), 0.2);
+    EXPECT_TRUE(body["options"]["num_ctx"].is_number_integer());
     EXPECT_EQ(body["messages"], json::parse(R"([{"role":"system","content":"the system"},
                                                 {"role":"user","content":"the user"}])"));
     EXPECT_EQ(body["format"], json::parse(R"({
@@ -58,6 +59,26 @@ TEST_F(LocalClientTest, SendsTheChatRequestWithTheSchemaAndReturnsTheContent) {
         "required": ["language", "corrected", "improved", "issues", "score"]})"));
 }
 
+TEST_F(LocalClientTest, TheContextHoldsThePromptAndTwoCopiesOfTheLongestText) {
+    server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
+    std::string text;
+    for (int i = 0; i < 4000; ++i) {
+        text += "ж"; // a token or more each in some tokenizers
+    }
+    const std::string system(3000, 's');
+    ASSERT_TRUE(LocalClient(server.baseUrl(), "m").complete(system, text).has_value());
+    EXPECT_GE(json::parse(server.requests().back().body)["options"]["num_ctx"].get<int>(), 3000 / 4 + 3 * 4000);
+}
+
+TEST_F(LocalClientTest, AnAddressWithoutSchemeIsHttp) {
+    server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
+    server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    EXPECT_TRUE(LocalClient(address, "m").complete("s", "u").has_value());
+    EXPECT_FALSE(OllamaService::listModels(address + "/").empty());
+    EXPECT_EQ(server.requests().size(), 2U);
+}
+
 TEST_F(LocalClientTest, ADoubledTrailingSlashKeepsOne) {
     server.respond("POST", "//api/chat", 200, example("ollama-chat-200.json"));
     ASSERT_TRUE(LocalClient(server.baseUrl() + "//", "m").complete("s", "u").has_value());
@@ -65,7 +86,7 @@ TEST_F(LocalClientTest, ADoubledTrailingSlashKeepsOne) {
 }
 
 TEST_F(LocalClientTest, AnAddressThatIsNoUrlFailsWithoutARequest) {
-    for (const char* endpoint : {"", "localhost 11434", "127.0.0.1:11434", "ftp://127.0.0.1"}) {
+    for (const char* endpoint : {"", "/", "localhost 11434", "ftp://127.0.0.1"}) {
         EXPECT_EQ(LocalClient(endpoint, "m").complete("s", "u").error(), ReviewError(LLMError::invalidResponse()))
             << endpoint;
         EXPECT_TRUE(OllamaService::listModels(endpoint).empty()) << endpoint;
@@ -81,6 +102,12 @@ struct StatusCase {
 
 class LocalStatusTest : public testing::TestWithParam<StatusCase> {};
 
+std::string cutOffReply() {
+    json body = json::parse(example("ollama-chat-200-structured.json"));
+    body["done_reason"] = "length";
+    return body.dump();
+}
+
 TEST_P(LocalStatusTest, ClassifiesTheStatus) {
     test::LoopbackServer server;
     server.respond("POST", "/api/chat", GetParam().status, GetParam().body);
@@ -91,7 +118,8 @@ TEST_P(LocalStatusTest, ClassifiesTheStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LocalStatusTest,
-    testing::Values(StatusCase{"MissingModelNamesTheConfiguredOne", 404, example("ollama-chat-404.json"),
+    testing::Values(StatusCase{"CutOffAtTheContextLimit", 200, cutOffReply(), LLMError::replyCutOff()},
+                    StatusCase{"MissingModelNamesTheConfiguredOne", 404, example("ollama-chat-404.json"),
                                LLMError::modelNotFound("")},
                     StatusCase{"MissingModelOlderServers", 404, example("ollama-chat-404-pre-0.12.json"),
                                LLMError::modelNotFound("")},
