@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cctype>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/providers/AnthropicClient.h"
+#include "core/providers/LocalClient.h"
+#include "core/providers/OpenAIClient.h"
+
+#include "support/LoopbackServer.h"
+#include "support/ProviderExamples.h"
+
+namespace norik::core {
+namespace {
+
+using nlohmann::json;
+using test::example;
+using test::exampleMessage;
+
+// What differs between the three services, so that every shared behaviour is one parameterised test.
+struct Provider {
+    const char* name;
+    std::string apiPrefix; // between the server's address and the paths below
+    std::string chatPath;
+    std::string listPath;
+    std::string reply;     // a recorded successful chat answer
+    std::string keyHeader; // empty: the key is never sent
+    std::function<std::unique_ptr<LLMClient>(const std::string& base, const std::string& key)> client;
+    std::function<std::vector<std::string>(const std::string& base, const std::string& key, std::stop_token)> list;
+    std::function<std::string(const std::string& base)> unreachable;
+};
+
+const Provider kAnthropic{
+    "Anthropic",
+    "",
+    "/v1/messages",
+    "/v1/models",
+    example("anthropic-messages-200.json"),
+    "x-api-key",
+    [](const std::string& base, const std::string& key) {
+        return std::make_unique<AnthropicClient>(key, "claude-haiku-4-5-20251001", base);
+    },
+    [](const std::string& base, const std::string& key, std::stop_token stop) {
+        return AnthropicClient::listModels(key, std::move(stop), base);
+    },
+    [](const std::string&) { return std::string("Couldn't reach the Anthropic API. Check your connection."); }};
+
+const Provider kOpenAI{
+    "OpenAI",
+    "/v1",
+    "/v1/chat/completions",
+    "/v1/models",
+    example("openai-chat-200.json"),
+    "authorization",
+    [](const std::string& base, const std::string& key) { return std::make_unique<OpenAIClient>(key, "gpt-4o", base); },
+    [](const std::string& base, const std::string& key, std::stop_token stop) {
+        return OpenAIClient::listModels(key, std::move(stop), base);
+    },
+    [](const std::string&) { return std::string("Couldn't reach the OpenAI API. Check your connection."); }};
+
+const Provider kLocal{
+    "Local",
+    "",
+    "/api/chat",
+    "/api/tags",
+    example("ollama-chat-200.json"),
+    "",
+    [](const std::string& base, const std::string&) { return std::make_unique<LocalClient>(base, ""); },
+    [](const std::string& base, const std::string&, std::stop_token stop) {
+        return OllamaService::listModels(base, std::move(stop));
+    },
+    [](const std::string& base) {
+        return "Ollama isn't reachable at " + base + ". Is it running? (run `ollama serve`)";
+    }};
+
+std::string providerName(const testing::TestParamInfo<const Provider*>& row) {
+    return row.param->name;
+}
+
+class ProviderTest : public testing::TestWithParam<const Provider*> {
+protected:
+    [[nodiscard]] const Provider& provider() const { return *GetParam(); }
+    [[nodiscard]] std::string base() const { return server.baseUrl() + provider().apiPrefix; }
+    [[nodiscard]] std::unique_ptr<LLMClient> client(const std::string& key = "sk-secret-key") const {
+        return provider().client(base(), key);
+    }
+
+    test::LoopbackServer server;
+};
+
+TEST_P(ProviderTest, TheKeyGoesOnlyInItsOwnHeaderAndNeverUnsafelyOrEmpty) {
+    server.respond("POST", provider().chatPath, 200, provider().reply);
+    server.respond("GET", provider().listPath, 500, "{}");
+    ASSERT_TRUE(client()->complete("s", "u").has_value());
+    EXPECT_TRUE(provider().list(base(), "sk-secret-key", {}).empty());
+    for (const auto& request : server.requests()) {
+        for (const auto& [name, value] : request.headers) {
+            const bool carriesKey = value.find("sk-secret-key") != std::string::npos;
+            std::string lowered = name;
+            std::ranges::transform(lowered, lowered.begin(), [](unsigned char c) { return std::tolower(c); });
+            EXPECT_EQ(carriesKey, lowered == provider().keyHeader) << request.path << ": " << name;
+        }
+        EXPECT_EQ(request.body.find("sk-secret-key"), std::string::npos) << request.path;
+    }
+    if (provider().keyHeader.empty()) {
+        return;
+    }
+    const std::size_t sent = server.requests().size();
+    EXPECT_EQ(client("")->complete("s", "u").error(), ReviewError(LLMError::missingAPIKey()));
+    EXPECT_EQ(client("sk-pasted\r\n")->complete("s", "u").error(), ReviewError(LLMError::invalidAPIKey()));
+    EXPECT_TRUE(provider().list(base(), "", {}).empty());
+    EXPECT_EQ(server.requests().size(), sent);
+}
+
+TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewWithoutASuccess) {
+    const std::string refused = "http://127.0.0.1:" + std::to_string(test::refusedPort()) + provider().apiPrefix;
+    EXPECT_EQ(provider().client(refused, "key")->complete("s", "u").error(),
+              ReviewError(LLMError::providerUnavailable(provider().unreachable(refused))));
+
+    server.neverAnswer("POST", provider().chatPath);
+    std::stop_source stop;
+    auto pending = std::async(std::launch::async, [&] { return client()->complete("s", "u", stop.get_token()); });
+    ASSERT_TRUE(server.waitForRequests(1));
+    stop.request_stop();
+    ASSERT_EQ(pending.wait_for(test::kPromptly), std::future_status::ready);
+    EXPECT_FALSE(pending.get().has_value());
+}
+
+TEST_P(ProviderTest, AListingNeverFailsButComesBackEmpty) {
+    for (const auto& [status, body] : std::vector<std::pair<int, std::string>>{{500, "{}"}, {200, "not json"}}) {
+        server.respond("GET", provider().listPath, status, body);
+        EXPECT_TRUE(provider().list(base(), "key", {}).empty()) << status << " " << body;
+    }
+    const std::string refused = "http://127.0.0.1:" + std::to_string(test::refusedPort());
+    EXPECT_TRUE(provider().list(refused, "key", {}).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, ProviderTest, testing::Values(&kAnthropic, &kOpenAI, &kLocal), providerName);
+
+struct StatusCase {
+    const char* name;
+    const Provider* provider;
+    int status;
+    std::string body;
+    LLMError expected;
+};
+
+class ProviderStatusTest : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(ProviderStatusTest, ClassifiesTheAnswer) {
+    const StatusCase& row = GetParam();
+    test::LoopbackServer server;
+    server.respond("POST", row.provider->chatPath, row.status, row.body);
+    const auto reply = row.provider->client(server.baseUrl() + row.provider->apiPrefix, "key")->complete("s", "u");
+    ASSERT_FALSE(reply.has_value());
+    EXPECT_EQ(reply.error(), ReviewError(row.expected)) << reply.error().userMessage();
+}
+
+std::string withMember(const std::string& name, const char* pointer, const char* value) {
+    json body = json::parse(example(name));
+    body[json::json_pointer(pointer)] = value;
+    return body.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProviderStatusTest,
+    testing::Values(
+        StatusCase{"AnthropicCutOff", &kAnthropic, 200,
+                   withMember("anthropic-messages-200.json", "/stop_reason", "max_tokens"), LLMError::replyCutOff()},
+        StatusCase{"AnthropicUnauthorized", &kAnthropic, 401, example("anthropic-error-401.json"),
+                   LLMError::invalidAPIKey()},
+        StatusCase{"AnthropicUnknownModelIsAnApiError", &kAnthropic, 404, example("anthropic-error-404-model.json"),
+                   LLMError::apiError(404, exampleMessage("anthropic-error-404-model.json"))},
+        StatusCase{"AnthropicRateLimited", &kAnthropic, 429, example("anthropic-error-429.json"),
+                   LLMError::rateLimited(exampleMessage("anthropic-error-429.json"))},
+        StatusCase{"AnthropicOverloaded", &kAnthropic, 529, example("anthropic-error-529.json"),
+                   LLMError::apiError(529, "Overloaded")},
+        StatusCase{"AnthropicHtmlBody", &kAnthropic, 503, "<html>Service Unavailable</html>",
+                   LLMError::apiError(503, std::nullopt)},
+        StatusCase{"OpenAICutOff", &kOpenAI, 200, example("openai-chat-200-length.json"), LLMError::replyCutOff()},
+        StatusCase{"OpenAIUnauthorized", &kOpenAI, 401, example("openai-error-401.json"), LLMError::invalidAPIKey()},
+        StatusCase{"OpenAIUnknownModelNamesTheConfiguredOne", &kOpenAI, 404, example("openai-error-404-model.json"),
+                   LLMError::modelNotFound("gpt-4o")},
+        StatusCase{"OpenAIResponsesOnlyModel", &kOpenAI, 404, example("openai-error-404-responses-only.json"),
+                   LLMError::modelNotFound("gpt-4o")},
+        StatusCase{"OpenAIOutOfQuota", &kOpenAI, 429, example("openai-error-429-insufficient-quota.json"),
+                   LLMError::rateLimited(exampleMessage("openai-error-429-insufficient-quota.json"))},
+        StatusCase{"OpenAIRateLimitWithoutBody", &kOpenAI, 429, "", LLMError::rateLimited(std::nullopt)},
+        StatusCase{"OpenAIBadRequest", &kOpenAI, 400, example("openai-error-400-temperature.json"),
+                   LLMError::apiError(400, exampleMessage("openai-error-400-temperature.json"))},
+        StatusCase{"LocalCutOff", &kLocal, 200, withMember("ollama-chat-200-structured.json", "/done_reason", "length"),
+                   LLMError::replyCutOff()},
+        StatusCase{"LocalMissingModel", &kLocal, 404, example("ollama-chat-404.json"), LLMError::modelNotFound("")},
+        StatusCase{"LocalMissingModelOlderServers", &kLocal, 404, example("ollama-chat-404-pre-0.12.json"),
+                   LLMError::modelNotFound("")},
+        StatusCase{"LocalServerErrorCarriesTheFlatMessage", &kLocal, 500, example("ollama-error-500.json"),
+                   LLMError::apiError(500, exampleMessage("ollama-error-500.json"))},
+        StatusCase{"LocalTooManyRequestsIsAPlainApiError", &kLocal, 429, "", LLMError::apiError(429, std::nullopt)}),
+    [](const testing::TestParamInfo<StatusCase>& row) { return std::string(row.param.name); });
+
+// A text as long as Norik accepts, in a script that costs a token or more a character.
+std::string longestText() {
+    std::string text;
+    for (int i = 0; i < 4000; ++i) {
+        text += "ж";
+    }
+    return text;
+}
+
+class ProviderRequestTest : public testing::Test {
+protected:
+    [[nodiscard]] json sentBody() const { return json::parse(server.requests().back().body); }
+
+    test::LoopbackServer server;
+};
+
+TEST_F(ProviderRequestTest, AnthropicSendsTheMessagesRequestWithRoomForTheLongestText) {
+    server.respond("POST", "/v1/messages", 200, example("anthropic-messages-200.json"));
+    const auto reply = kAnthropic.client(server.baseUrl(), "k")->complete("You are a tutor.", "Hi");
+    ASSERT_TRUE(reply.has_value()) << reply.error().userMessage();
+    EXPECT_EQ(*reply, json::parse(example("anthropic-messages-200.json"))["content"][0]["text"].get<std::string>());
+    EXPECT_EQ(server.requests().back().header("anthropic-version"), "2023-06-01");
+    EXPECT_EQ(sentBody(), json::parse(R"({"model": "claude-haiku-4-5-20251001", "max_tokens": 4096,
+        "temperature": 0.2, "system": "You are a tutor.", "messages": [{"role": "user", "content": "Hi"}]})"));
+
+    ASSERT_TRUE(kAnthropic.client(server.baseUrl(), "k")->complete("s", longestText()).has_value());
+    EXPECT_GE(sentBody()["max_tokens"].get<int>(), 2 * 4000);
+}
+
+TEST_F(ProviderRequestTest, AnthropicReadsTheFirstTextBlockAndNothingElse) {
+    server.respond("POST", "/v1/messages", 200, R"({"content":[{"type":"text","text":"first"},{"text":"second"}]})");
+    EXPECT_EQ(kAnthropic.client(server.baseUrl(), "k")->complete("s", "u").value(), "first");
+    for (const char* name : {"anthropic-messages-200-thinking.json", "anthropic-messages-200-tool-use.json"}) {
+        server.respond("POST", "/v1/messages", 200, example(name));
+        const auto reply = kAnthropic.client(server.baseUrl(), "k")->complete("s", "u");
+        ASSERT_FALSE(reply.has_value()) << name;
+        EXPECT_TRUE(test::isDecodingError(reply.error())) << name;
+    }
+}
+
+TEST_F(ProviderRequestTest, AnthropicListsEveryPageUntilTheEndABoundOrAStop) {
+    std::vector<std::string> expected;
+    for (const char* name : {"anthropic-models-200-page1.json", "anthropic-models-200-page2.json"}) {
+        const json page = json::parse(example(name));
+        for (const auto& model : page["data"]) {
+            expected.push_back(model["id"]);
+        }
+    }
+    const std::string secondPage =
+        "after_id=" + json::parse(example("anthropic-models-200-page1.json"))["last_id"].get<std::string>();
+    server.respond("GET", "/v1/models", 200, example("anthropic-models-200-page1.json"));
+    server.respond("GET", "/v1/models?" + secondPage, 200, example("anthropic-models-200-page2.json"));
+    EXPECT_EQ(AnthropicClient::listModels("key", {}, server.baseUrl()), expected);
+    EXPECT_EQ(server.requests().back().query, secondPage);
+
+    // A page that says there is more without saying where is not the whole list.
+    server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"}],"has_more":true})");
+    EXPECT_TRUE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
+
+    server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"}],"has_more":true,"last_id":"a"})");
+    EXPECT_FALSE(AnthropicClient::listModels("key", {}, server.baseUrl()).empty());
+    EXPECT_LT(server.requests().size(), 100U) << "a server that always has more is asked a bounded number of times";
+
+    server.neverAnswer("GET", "/v1/models?after_id=a");
+    const std::size_t before = server.requests().size();
+    std::stop_source stop;
+    auto pending = std::async(std::launch::async,
+                              [&] { return AnthropicClient::listModels("key", stop.get_token(), server.baseUrl()); });
+    ASSERT_TRUE(server.waitForRequests(before + 2));
+    stop.request_stop();
+    ASSERT_EQ(pending.wait_for(test::kPromptly), std::future_status::ready);
+    EXPECT_TRUE(pending.get().empty());
+}
+
+TEST_F(ProviderRequestTest, OpenAISendsJsonModeAndTemperatureOnlyWhereTheModelTakesIt) {
+    server.respond("POST", "/v1/chat/completions", 200, example("openai-chat-200-json-content.json"));
+    const auto send = [&](const char* model) {
+        EXPECT_TRUE(OpenAIClient("k", model, server.baseUrl() + "/v1/").complete("system", "user").has_value());
+        return sentBody();
+    };
+    EXPECT_EQ(send("gpt-4o-mini"), json::parse(R"({"model": "gpt-4o-mini", "temperature": 0.2,
+        "response_format": {"type": "json_object"}, "messages": [{"role": "system", "content": "system"},
+        {"role": "user", "content": "user"}]})"));
+    for (const char* model : {"o1", "o4-mini", "gpt-5-mini", "ft:o4-mini:org::abc"}) {
+        EXPECT_FALSE(send(model).contains("temperature")) << model;
+    }
+    for (const char* name : {"openai-chat-200-null-content.json", "openai-chat-200-refusal-docs.json",
+                             "openai-chat-200-tool-calls.json"}) {
+        server.respond("POST", "/v1/chat/completions", 200, example(name));
+        const auto reply = kOpenAI.client(server.baseUrl() + "/v1", "k")->complete("s", "u");
+        ASSERT_FALSE(reply.has_value()) << name;
+        EXPECT_TRUE(test::isDecodingError(reply.error())) << name;
+    }
+}
+
+TEST_F(ProviderRequestTest, OpenAIListsChatModelsSortedWithFineTunesButNoResponsesOnlyOnes) {
+    server.respond("GET", "/v1/models", 200, example("openai-models-200.json"));
+    const json expected = json::parse(example("openai-models-200.filter-expected.json"));
+    auto expectedIds = expected.at("kept").get<std::vector<std::string>>();
+    const auto responsesOnly = expected.at("kept_but_responses_only").get<std::vector<std::string>>();
+    std::erase_if(expectedIds, [&](const std::string& id) { return std::ranges::count(responsesOnly, id) > 0; });
+    expectedIds.emplace_back("ft:gpt-4o-mini:acemeco:suffix:abc123");
+    std::ranges::sort(expectedIds);
+    EXPECT_EQ(OpenAIClient::listModels("key", {}, server.baseUrl() + "/v1"), expectedIds);
+
+    for (const char* id : {"gpt-5-2025-08-07", "ft:gpt-4.1:org:search-helper:id1"}) {
+        EXPECT_TRUE(OpenAIClient::isChatModelId(id)) << id;
+    }
+    for (const char* id :
+         {"GPT-4o", "gpt-4o-realtime-preview", "gpt-5-pro-2025-10-06", "gpt-5.1-codex-mini", "ft:o1-pro:org::id3"}) {
+        EXPECT_FALSE(OpenAIClient::isChatModelId(id)) << id;
+    }
+}
+
+TEST_F(ProviderRequestTest, LocalSendsTheSchemaAndAContextThatHoldsTheLongestText) {
+    server.respond("POST", "/api/chat", 200, example("ollama-chat-200-structured.json"));
+    const auto reply = LocalClient(server.baseUrl() + "/", "llama3.2").complete("the system", "the user");
+    ASSERT_TRUE(reply.has_value()) << reply.error().userMessage();
+    EXPECT_EQ(*reply, json::parse(example("ollama-chat-200-structured.json"))["message"]["content"]);
+    EXPECT_EQ(server.requests().back().path, "/api/chat") << "one trailing slash of the address removed";
+    const json body = sentBody();
+    EXPECT_EQ(body["stream"], false);
+    EXPECT_EQ(body["format"]["required"], json::parse(R"(["language", "corrected", "improved", "issues", "score"])"));
+    EXPECT_EQ(body["format"]["properties"]["issues"]["items"]["required"],
+              json::parse(R"(["excerpt", "explanation", "category"])"));
+
+    const std::string system(3000, 's');
+    ASSERT_TRUE(LocalClient(server.baseUrl(), "m").complete(system, longestText()).has_value());
+    EXPECT_GE(sentBody()["options"]["num_ctx"].get<int>(), 3000 / 4 + 3 * 4000);
+}
+
+TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpAndOthersAreRefusedUnsent) {
+    server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
+    server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    EXPECT_TRUE(LocalClient(address, "m").complete("s", "u").has_value());
+    EXPECT_FALSE(OllamaService::listModels(address + "/").empty());
+    for (const char* endpoint : {"", "localhost 11434", "ftp://127.0.0.1"}) {
+        EXPECT_EQ(LocalClient(endpoint, "m").complete("s", "u").error(), ReviewError(LLMError::invalidResponse()))
+            << endpoint;
+        EXPECT_TRUE(OllamaService::listModels(endpoint).empty()) << endpoint;
+    }
+    EXPECT_EQ(server.requests().size(), 2U);
+}
+
+TEST_F(ProviderRequestTest, ALocalServerThatStaysSilentTimesOutWithTheLoadingText) {
+    server.neverAnswer("POST", "/api/chat");
+    EXPECT_EQ(
+        LocalClient(server.baseUrl(), "m", std::chrono::milliseconds{200}).complete("s", "u").error(),
+        ReviewError(LLMError::providerUnavailable("The local model timed out - it may still be loading. Try again.")));
+}
+
+} // namespace
+} // namespace norik::core
