@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,8 +35,5 @@ inline const core::LLMError* llmError(const core::ReviewError& error) {
 inline bool isDecodingError(const core::ReviewError& error) {
     return std::holds_alternative<core::DecodingError>(error.value());
 }
-
-// Functional guard against a hang, not a benchmark: cancellation must not wait for any time-out.
-inline constexpr std::chrono::milliseconds kPromptly{1000};
 
 } // namespace norik::test
