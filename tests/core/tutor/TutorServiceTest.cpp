@@ -8,9 +8,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/providers/AnthropicClient.h"
-#include "core/providers/LocalClient.h"
-#include "core/providers/OpenAIClient.h"
 #include "core/text/Text.h"
 
 #include "support/LoopbackServer.h"
@@ -48,19 +45,8 @@ protected:
     test::LoopbackServer server;
 };
 
-TEST(PromptTest, SystemPromptWrapsTheExplanationLanguage) {
-    const std::string empty = TutorService::systemPrompt("");
-    EXPECT_EQ(empty.size(), 248U + 1105U);
-    EXPECT_TRUE(empty.starts_with("You are a language tutor, not an editor."));
-    EXPECT_TRUE(empty.ends_with("- 0-2: hard to understand."));
-
-    const std::string german = TutorService::systemPrompt("Deutsch");
-    EXPECT_EQ(german.size(), empty.size() + 7);
-    EXPECT_NE(german.find("user's text. Write every explanation in Deutsch.\n\nReturn ONLY a JSON object with this "
-                          "exact shape, no prose around it:\n{\n  \"language\": "),
-              std::string::npos);
-    EXPECT_NE(german.find("      \"category\": \"<grammar|spelling|word-choice|register|punctuation|syntax>\"\n"),
-              std::string::npos);
+TEST(PromptTest, SystemPromptAsksForExplanationsInTheChosenLanguage) {
+    EXPECT_NE(TutorService::systemPrompt("Deutsch").find("Write every explanation in Deutsch.\n"), std::string::npos);
 }
 
 TEST(PromptTest, UserMessageQuotesTheTextAndListsFrequentCategories) {
@@ -85,33 +71,9 @@ TEST_F(TutorServiceTest, ReviewsWithEachProviderAndParsesTheWrappedReply) {
         const std::string user = body["messages"][body["messages"].size() - 1]["content"];
         EXPECT_EQ(system, TutorService::systemPrompt("English"));
         EXPECT_EQ(user, TutorService::userMessage("Ich habe gegangen.", categories));
+        EXPECT_EQ(server.requests().back().body.find("sk-secret-key"), std::string::npos);
     }
     EXPECT_EQ(server.requests().size(), kAllProviders.size()); // one call per review, no retry
-}
-
-TEST_F(TutorServiceTest, TheKeyGoesOnlyToTheCloudAndTheEndpointOnlyToTheLocalServer) {
-    auto local = snapshot(LLMProvider::local);
-    ASSERT_TRUE(TutorService().review("text", local, {}).has_value());
-    const auto localRequest = server.requests().back();
-    EXPECT_EQ(localRequest.path, "/api/chat");
-    EXPECT_EQ(localRequest.body.find("sk-secret-key"), std::string::npos);
-    for (const auto& [name, value] : localRequest.headers) {
-        EXPECT_EQ(value.find("sk-secret-key"), std::string::npos) << name;
-    }
-
-    auto cloud = snapshot(LLMProvider::anthropic);
-    cloud.localEndpoint = "http://endpoint.example:9";
-    ASSERT_TRUE(TutorService().review("text", cloud, {}).has_value());
-    EXPECT_EQ(server.requests().back().body.find("endpoint.example"), std::string::npos);
-    EXPECT_EQ(server.requests().back().header("x-api-key"), "sk-secret-key");
-
-    const auto client = TutorService::makeClient(local);
-    const auto* localClient = dynamic_cast<const LocalClient*>(client.get());
-    ASSERT_NE(localClient, nullptr);
-    EXPECT_EQ(localClient->endpoint(), server.baseUrl());
-    const auto openAI = TutorService::makeClient(snapshot(LLMProvider::openAI));
-    ASSERT_NE(dynamic_cast<const OpenAIClient*>(openAI.get()), nullptr);
-    EXPECT_EQ(dynamic_cast<const OpenAIClient*>(openAI.get())->apiKey(), "sk-secret-key");
 }
 
 TEST_F(TutorServiceTest, FailuresPassThroughAndUnreadableRepliesAreInvalid) {
