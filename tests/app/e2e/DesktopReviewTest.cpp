@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include "app/capture/CaptureSession.h"
 #include "platform/x11/TrayHost.h"
@@ -173,10 +175,12 @@ protected:
         return taken;
     }
 
-    static void pressHotKey() {
+    // The keys go up once `released` holds, as a user's fingers leave them when the panel shows.
+    static void pressHotKey(const std::function<bool()>& released = [] { return true; }) {
         for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
             s_session->fakeKey(XCB_KEY_PRESS, key);
         }
+        EXPECT_TRUE(spinUntil(released));
         for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
             s_session->fakeKey(XCB_KEY_RELEASE, key);
         }
@@ -197,9 +201,10 @@ protected:
         xcb_flush(s_session->connection());
     }
 
+    // On the keyboard device, as a user's own key: Norik rightly ignores keys typed through XTEST elsewhere.
     static void pressEscape() {
-        s_session->fakeKey(XCB_KEY_PRESS, escape);
-        s_session->fakeKey(XCB_KEY_RELEASE, escape);
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, escape));
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, escape));
     }
 
     static QByteArray windowName(xcb_window_t window) {
@@ -323,13 +328,16 @@ protected:
         ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
     }
 
-    void expectTheSelectionSent() {
-        ASSERT_TRUE(spinUntil([&] { return !m_server.requests().empty(); })) << "no request reached the model server";
+    // The request number `count` reached the model server with `text` in it.
+    void expectTheSelectionSent(const QString& text = sentence, std::size_t count = 1) {
+        ASSERT_TRUE(spinUntil([&] { return m_server.requests().size() >= count; }))
+            << "request " << count << " did not reach the model server";
         const std::vector<test::RecordedRequest> requests = m_server.requests();
-        ASSERT_EQ(requests.size(), 1U);
-        EXPECT_EQ(requests[0].method, "POST");
-        EXPECT_EQ(requests[0].path, "/api/chat");
-        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(requests[0].body)).object();
+        ASSERT_EQ(requests.size(), count);
+        const test::RecordedRequest& request = requests.back();
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path, "/api/chat");
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
         EXPECT_EQ(body.value("model").toString(), "llama3");
         QString userMessage;
         for (const auto message : body.value("messages").toArray()) {
@@ -337,7 +345,7 @@ protected:
                 userMessage = message.toObject().value("content").toString();
             }
         }
-        EXPECT_TRUE(userMessage.contains(sentence)) << userMessage.toStdString();
+        EXPECT_TRUE(userMessage.contains(text)) << userMessage.toStdString();
     }
 
     void dismissAndExpectFocusBack() {
@@ -377,6 +385,26 @@ TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesThe
 
     dismissAndExpectFocusBack();
     EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"));
+    ASSERT_TRUE(terminal.ready());
+    pressHotKey([] {
+        const std::vector<Window> panels = norikWindows();
+        return !panels.empty() && s_session->activeWindow() == panels.front().id;
+    });
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(QStringLiteral("terminal words")));
+    ASSERT_TRUE(settledPanel(resultWidth).has_value());
+    pressEscape();
+    ASSERT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
+
+    activate(m_editor->window());
+    ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
+    pressHotKey();
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
 }
 
 TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing) {
