@@ -127,12 +127,9 @@ int runTrayApp(int argc, char** argv) {
     });
 
     NotchReviewPresenter presenter;
-    // Once the panel has gone, the window the text came from gets its focus back.
-    QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, &presenter, [&capture](bool shown) {
-        if (!shown) {
-            capture->restoreFocus();
-        }
-    });
+    // When the panel goes, the window the text came from gets its focus back.
+    QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
+                     [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
     // Escape pressed in another application's window closes the panel too.
     auto escapeMonitor = GlobalKeyMonitor::create(nullptr, GlobalKeyMonitor::escapeKeyCode(),
                                                   [&presenter] { presenter.escapePressed(); });

@@ -46,9 +46,9 @@ public:
 
     void capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) override;
 
-    // Gives the focus back to the window that was active when the last capture started, once Norik's own
-    // panel has gone.
-    void restoreFocus();
+    // Gives the focus back to the window that was active when the last capture started, provided `current`
+    // (Norik's panel, about to go) has the focus: a user who has moved on to another window stays there.
+    void restoreFocusFrom(xcb_window_t current);
 
 private:
     struct Run;

@@ -332,6 +332,15 @@ void NotchReviewPresenter::dismiss() {
     stopAnimation();
     if (NotchPanel* panel = m_panel) {
         m_panel = nullptr;
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        if (std::ranges::none_of(windows, [panel](const QWidget* window) {
+                // The tray icon is a widget too, docked into the panel of the desktop.
+                return window != panel && window->isVisible() && window->windowType() != Qt::Popup &&
+                       window->windowType() != Qt::ToolTip && !window->inherits("QSystemTrayIconSys");
+            })) {
+            // Before it hides, while the window system still knows which window has the focus.
+            emit closingLastWindow(panel->winId());
+        }
         panel->hide();
         // Later: the close button that may have called us lives in the panel.
         panel->deleteLater();

@@ -89,6 +89,9 @@ public:
 signals:
     // True when a panel comes up, false when it is dismissed.
     void shownChanged(bool shown);
+    // The panel is about to close and no other window of the application is visible: the window the review
+    // came from may have its focus back, if the panel still has it.
+    void closingLastWindow(WId panel);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

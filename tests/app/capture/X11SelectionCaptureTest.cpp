@@ -138,6 +138,18 @@ TEST_F(X11SelectionCaptureTest, ReturnsTheSelectionAndPutsTextHtmlAndImageBackBy
     EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
 }
 
+TEST_F(X11SelectionCaptureTest, SelectionTheApplicationAlreadyCopiedIsReturnedAgainAndAgain) {
+    ClientProcess editor(QStringLiteral("wish"),
+                         {QStringLiteral(NORIK_CAPTURE_COPIED_EDITOR), "-name", "tkeditor", "copied before"});
+    ASSERT_TRUE(editor.waitForLine("focused"));
+    ASSERT_TRUE(spinUntil([] { return s_session->windowClass(s_session->activeWindow()) == "Tkeditor"; }));
+
+    EXPECT_EQ(capture(), "copied before");
+    EXPECT_EQ(capture(), "copied before");
+
+    EXPECT_EQ(clipboardSeenByAnotherClient().at("text/plain"), "copied before");
+}
+
 TEST_F(X11SelectionCaptureTest, ClipboardNorikOwnsIsPutBackToo) {
     // What an earlier capture's write-back leaves: Norik itself serves the clipboard.
     QGuiApplication::clipboard()->setText(QStringLiteral("norik's own words"), QClipboard::Clipboard);
@@ -160,10 +172,8 @@ TEST_F(X11SelectionCaptureTest, EmptyClipboardKeepsTheCopiedSelection) {
     EXPECT_EQ(after.at("text/plain"), "copied once");
 }
 
-TEST_F(X11SelectionCaptureTest, NothingSelectedGivesAbsentAfterTheLastPollAndLeavesTheOwnerAlone) {
+TEST_F(X11SelectionCaptureTest, NothingSelectedGivesAbsentAfterTheLastPollAndKeepsTheClipboard) {
     const auto editor = startEditor({"--text", "not selected", "--clipboard-text", "old plain"}, true);
-    const xcb_window_t owner = s_session->clipboardOwner();
-    ASSERT_NE(owner, XCB_NONE);
 
     QElapsedTimer clock;
     clock.start();
@@ -172,7 +182,6 @@ TEST_F(X11SelectionCaptureTest, NothingSelectedGivesAbsentAfterTheLastPollAndLea
     EXPECT_GE(clock.elapsed(), X11SelectionCapture::pollCount * X11SelectionCapture::pollIntervalMs);
 
     EXPECT_EQ(copyKeysReceived(*editor), std::vector<std::string>{ctrlC});
-    EXPECT_EQ(s_session->clipboardOwner(), owner);
     EXPECT_EQ(clipboardSeenByAnotherClient().at("text/plain"), "old plain");
 }
 
@@ -288,8 +297,12 @@ TEST_F(X11SelectionCaptureTest, StopEndsTheWaitingAndStillGivesACopyThatArrived)
     {
         const auto editor = startEditor({"--text", "arrived in time", "--select"}, false);
         std::stop_source stop;
-        const auto connection = QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &m_context,
-                                                 [&] { stop.request_stop(); });
+        const auto connection = QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &m_context, [&] {
+            // The Copy, not the capture's own claim before it.
+            if (!QGuiApplication::clipboard()->ownsClipboard()) {
+                stop.request_stop();
+            }
+        });
         EXPECT_EQ(capture(stop.get_token()), "arrived in time");
         QObject::disconnect(connection);
         EXPECT_TRUE(stop.stop_requested());
@@ -490,7 +503,7 @@ TEST_F(X11SelectionCaptureTest, RestoreFocusReturnsToTheWindowActiveAtTheCapture
     panel.show();
     ASSERT_TRUE(spinUntil([&] { return panel.isActiveWindow() && s_session->activeWindow() == panel.winId(); }));
 
-    m_capture->restoreFocus();
+    m_capture->restoreFocusFrom(static_cast<xcb_window_t>(panel.winId()));
 
     EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == editor->window(); }));
 }

@@ -2,6 +2,7 @@
 // The whole desktop path on a private X server: norik started as a user would, its hot key pressed
 // over another application's selection, the review fetched from a local model server, shown, recorded
 // and dismissed, with the focus handed back.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -405,6 +406,35 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) 
     ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
     pressHotKey();
     ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
+}
+
+TEST_F(DesktopReviewTest, EscapeInTheWindowTheUserMovedOnToClosesThePanelAndLeavesTheFocusThere) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(reviewSelection());
+    const std::optional<Window> panel = settledPanel(resultWidth);
+    ASSERT_TRUE(panel.has_value());
+    const Editor other(*s_session, QStringList{"--text", "elsewhere"});
+    ASSERT_TRUE(other.ready());
+
+    // The window manager drops the panel from its list after it has handled whatever Norik asked before.
+    const auto listed = [&] {
+        const xcb_atom_t clientList = s_session->atom("_NET_CLIENT_LIST");
+        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            s_session->connection(),
+            xcb_get_property(s_session->connection(), 0, s_session->root(), clientList, XCB_ATOM_WINDOW, 0, 1024),
+            nullptr));
+        const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+        return std::ranges::find(windows, windows + xcb_get_property_value_length(reply.get()) / 4, panel->id) !=
+               windows + xcb_get_property_value_length(reply.get()) / 4;
+    };
+    ASSERT_TRUE(listed());
+    pressEscape();
+    ASSERT_TRUE(spinUntil([&] { return !listed(); })) << "Escape left the panel up";
+    const XcbReply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(s_session->connection(), xcb_get_input_focus(s_session->connection()), nullptr));
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus->focus, other.window());
+    EXPECT_EQ(s_session->activeWindow(), other.window());
 }
 
 TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing) {
