@@ -14,6 +14,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "app/AppCoordinator.h"
 #include "app/MenuBarContent.h"
@@ -131,8 +132,7 @@ int runTrayApp(int argc, char** argv) {
     QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
                      [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
     // Escape pressed in another application's window closes the panel too.
-    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, GlobalKeyMonitor::escapeKeyCode(),
-                                                  [&presenter] { presenter.escapePressed(); });
+    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, XKB_KEY_Escape, [&presenter] { presenter.escapePressed(); });
     if (escapeMonitor) {
         QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, escapeMonitor->get(),
                          &GlobalKeyMonitor::setActive);
