@@ -79,9 +79,10 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
     m_focusBeforeCapture = m_windows.focusedWindow();
 
     if (m_focusBeforeCapture.window != XCB_NONE &&
-        isTerminalClass(m_windows.windowClass(m_focusBeforeCapture.window))) {
+        answersFromPrimary(m_windows.windowClass(m_focusBeforeCapture.window))) {
         run->terminal = true;
-        const QMimeData* primary = m_clipboard->mimeData(QClipboard::Selection);
+        const QMimeData* primary =
+            m_windows.ownsPrimary(m_focusBeforeCapture.window) ? m_clipboard->mimeData(QClipboard::Selection) : nullptr;
         if (primary != nullptr && primary->hasText()) {
             run->primaryText = primary->text();
         }

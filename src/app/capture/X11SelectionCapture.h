@@ -21,8 +21,9 @@ class QClipboard;
 namespace norik::app {
 
 // Captures the selection on an X11 desktop: Ctrl+C through XTEST into the focused window, then the text of
-// the CLIPBOARD once it changes, and the user's clipboard written back. In a terminal emulator, where
-// Ctrl+C would interrupt the running program, it types nothing and takes the PRIMARY selection instead.
+// the CLIPBOARD once it changes, and the user's clipboard written back. Where Ctrl+C is not Copy (terminal
+// emulators, some editors) it types nothing and takes the PRIMARY selection instead, provided that
+// application owns it.
 //
 // The change counter moves on QClipboard::changed, which Qt emits for other clients' clipboard
 // ownership (XFIXES); so the waiting runs on the main thread's event loop, 25 polls 15 ms apart.

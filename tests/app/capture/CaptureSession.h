@@ -271,10 +271,11 @@ private:
     bool m_focused = false;
 };
 
-// An xterm showing one line of text, in front, with that line selected (PRIMARY) as a triple click selects it.
+// An xterm showing one line of text, in front, with that line selected (PRIMARY) as a triple click selects it
+// unless `select` is false.
 class Terminal {
 public:
-    Terminal(DesktopSession& session, const QString& line)
+    Terminal(DesktopSession& session, const QString& line, bool select = true)
         : m_process(QStringLiteral("xterm"), {"-geometry", "40x4", "-e", "sh", "-c",
                                               QStringLiteral("printf '%1\\n'; exec sleep 600").arg(line)}) {
         xcb_connection_t* connection = session.connection();
@@ -282,6 +283,10 @@ public:
                 m_window = session.activeWindow();
                 return m_window != XCB_NONE && session.windowClass(m_window) == "XTerm";
             })) {
+            return;
+        }
+        m_selected = !select;
+        if (!select) {
             return;
         }
         // Repeated until xterm has drawn the line and owns PRIMARY.

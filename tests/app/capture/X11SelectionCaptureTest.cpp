@@ -273,6 +273,14 @@ TEST_F(X11SelectionCaptureTest, TerminalGivesItsPrimarySelectionAndIsNotInterrup
     EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "clipboard stays");
 }
 
+TEST_F(X11SelectionCaptureTest, TerminalWithoutASelectionOfItsOwnGivesNothingRatherThanAnotherApplications) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("old words from elsewhere"), QClipboard::Selection);
+    const tests::Terminal terminal(*s_session, QStringLiteral("nothing selected here"), false);
+    ASSERT_TRUE(terminal.ready());
+
+    EXPECT_EQ(capture(), std::nullopt);
+}
+
 TEST_F(X11SelectionCaptureTest, StopEndsTheWaitingAndStillGivesACopyThatArrived) {
     {
         const auto editor = startEditor({"--text", "not selected", "--clipboard-text", "old plain"}, true);
