@@ -54,6 +54,7 @@ constexpr xcb_keycode_t escape = 9;
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
 constexpr int errorWidth = 320;
+constexpr int noticeWidth = 300;
 const QByteArray settingsTitle = QByteArrayLiteral("Norik Settings");
 
 const QString sentence = QStringLiteral("He go to school every days.");
@@ -475,6 +476,10 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
         << "the settings window stayed behind";
     EXPECT_EQ(norikWindows(settingsTitle).size(), 1U) << "a second settings window opened";
     EXPECT_EQ(s_tray->icon()->window, icon) << "another tray icon docked";
+
+    // The hot key still counts over Norik's own window; nothing is selected there.
+    pressHotKey();
+    EXPECT_TRUE(spinUntil([] { return panelOfWidth(noticeWidth).has_value(); })) << "the hot key did nothing";
     EXPECT_EQ(m_norik.state(), QProcess::Running);
 }
 
