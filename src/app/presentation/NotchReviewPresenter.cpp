@@ -2,6 +2,10 @@
 #include "app/presentation/NotchReviewPresenter.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -19,6 +23,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <cmath>
+#include <xcb/xcb.h>
 
 #include "app/presentation/ReviewViews.h"
 #include "app/presentation/Symbols.h"
@@ -102,6 +107,21 @@ QScrollArea* scrolling(QWidget* view, int height) {
 NotchPanel::NotchPanel() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool) {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Norik"));
+    // On every workspace: window managers read the desktop of a window when it is first mapped.
+    if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        xcb_connection_t* connection = x11->connection();
+        const std::string_view name = "_NET_WM_DESKTOP";
+        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> desktop(
+            xcb_intern_atom_reply(connection,
+                                  xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
+                                  nullptr),
+            &std::free);
+        const std::uint32_t allDesktops = 0xFFFFFFFF;
+        if (desktop) {
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(winId()), desktop->atom,
+                                XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+        }
+    }
 }
 
 void NotchPanel::setContent(QWidget* content, QSize size) {
@@ -181,7 +201,7 @@ int NotchReviewPresenter::maximumResultHeight(const QScreen* screen) {
     if (screen == nullptr) {
         return kResultHeightWithoutScreen;
     }
-    const auto share = static_cast<int>(std::floor(screen->availableGeometry().height() * kResultHeightShare));
+    const auto share = static_cast<int>(std::floor(workArea(*screen).height() * kResultHeightShare));
     return std::max(share, kMinimumResultHeight);
 }
 

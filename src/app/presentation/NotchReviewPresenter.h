@@ -82,8 +82,8 @@ public:
     // Where the panel ends up once its animation is over.
     [[nodiscard]] QRect targetGeometry() const { return m_target; }
 
-    // The tallest a result view may be before it scrolls: 72 % of the usable height of `screen`, at least
-    // 240; 504 without a screen.
+    // The tallest a result view may be before it scrolls: 72 % of the height of the work area of `screen`, at
+    // least 240; 504 without a screen.
     [[nodiscard]] static int maximumResultHeight(const QScreen* screen);
 
 signals:

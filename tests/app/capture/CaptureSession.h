@@ -222,9 +222,21 @@ public:
         return reply ? reply->atom : XCB_NONE;
     }
 
-    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property) const {
+    // The list of atoms in a window property.
+    [[nodiscard]] QList<xcb_atom_t> windowAtoms(xcb_window_t window, const char* property) const {
         const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, property, XCB_ATOM_WINDOW, 0, 1), nullptr));
+            m_connection, xcb_get_property(m_connection, 0, window, atom(property), XCB_ATOM_ATOM, 0, 64), nullptr));
+        if (!reply) {
+            return {};
+        }
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+        return {atoms, atoms + xcb_get_property_value_length(reply.get()) / 4};
+    }
+
+    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property,
+                                              xcb_atom_t type = XCB_ATOM_WINDOW) const {
+        const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 1), nullptr));
         if (!reply || xcb_get_property_value_length(reply.get()) != 4) {
             return XCB_NONE;
         }

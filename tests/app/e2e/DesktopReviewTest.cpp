@@ -374,6 +374,9 @@ TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesThe
     ASSERT_TRUE(panel.has_value()) << "no result panel " << resultWidth << " pixels wide";
     EXPECT_FALSE(panelOfWidth(loadingWidth).has_value());
     EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-result-panel.png")));
+    // On every workspace and above other windows.
+    EXPECT_EQ(s_session->windowProperty(panel->id, s_session->atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL), 0xFFFFFFFFU);
+    EXPECT_TRUE(s_session->windowAtoms(panel->id, "_NET_WM_STATE").contains(s_session->atom("_NET_WM_STATE_ABOVE")));
 
     QJsonArray recorded;
     EXPECT_TRUE(spinUntil([&] {
