@@ -8,6 +8,7 @@
 #include <string_view>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <QApplication>
 #include <QBitmap>
@@ -23,6 +24,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <cmath>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include "app/presentation/ReviewViews.h"
@@ -142,17 +144,37 @@ void NotchPanel::paintEvent(QPaintEvent*) {
     painter.fillPath(panelShape(QRectF(rect())), Qt::black);
 }
 
-void NotchPanel::resizeEvent(QResizeEvent*) {
-    // Without a compositing manager the transparent corners would show black; the shape mask cuts them
-    // off. Its outline is one pixel wider than the painted shape so that the antialiased edge survives.
-    QBitmap mask(size());
+void NotchPanel::setShapeSize(QSize size) {
+    if (size == m_shapeSize) {
+        return;
+    }
+    m_shapeSize = size;
+    // Without a compositing manager the transparent corners would show black; the shape cuts them off. It is
+    // drawn in device pixels, since a mask in Qt's pixels would come out as steps at 2× scaling, and one pixel
+    // wider than the painted shape so that the antialiased edge survives.
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const qreal ratio = x11 != nullptr ? devicePixelRatioF() : 1.0;
+    QBitmap mask((QSizeF(size) * ratio).toSize());
     mask.fill(Qt::color0);
     QPainter painter(&mask);
     painter.setPen(QPen(Qt::color1, 2));
     painter.setBrush(Qt::color1);
-    painter.drawPath(panelShape(QRectF(rect())));
+    painter.drawPath(panelShape(QRectF(QPointF(0, 0), QSizeF(size) * ratio)));
     painter.end();
-    setMask(mask);
+    const QRegion region(mask);
+    if (x11 == nullptr) {
+        setMask(region);
+        return;
+    }
+    std::vector<xcb_rectangle_t> rectangles;
+    rectangles.reserve(static_cast<std::size_t>(region.rectCount()));
+    for (const QRect& rect : region) {
+        rectangles.push_back({static_cast<std::int16_t>(rect.x()), static_cast<std::int16_t>(rect.y()),
+                              static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rect.height())});
+    }
+    xcb_shape_rectangles(x11->connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED,
+                         static_cast<xcb_window_t>(winId()), 0, 0, static_cast<std::uint32_t>(rectangles.size()),
+                         rectangles.data());
 }
 
 NotchReviewPresenter::NotchReviewPresenter(ReviewTimings timings, QObject* parent)
@@ -254,6 +276,8 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     NotchPanel* panel = reused ? m_panel.data() : new NotchPanel;
     stopAnimation();
     panel->setContent(root, QSize(width, height));
+    // Shaped once for where the animation ends rather than at each of its frames.
+    panel->setShapeSize(QSize(width, height));
 
     QPoint origin;
     if (screen != nullptr) {

@@ -34,12 +34,15 @@ public:
     void setContent(QWidget* content, QSize size);
     [[nodiscard]] QWidget* content() const { return m_content; }
 
+    // Cuts the window to the panel's outline at `size`, the size its animation ends at.
+    void setShapeSize(QSize size);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QPointer<QWidget> m_content;
+    QSize m_shapeSize;
 };
 
 // Shows each stage of a review in one panel at the top of the screen that holds the mouse pointer, and

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ranges>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
@@ -442,13 +445,25 @@ TEST_F(DesktopReviewTest, EscapeInTheWindowTheUserMovedOnToClosesThePanelAndLeav
 }
 
 TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing) {
+    m_environment.insert("QT_SCALE_FACTOR", "2");
     m_server.respond("POST", "/api/chat", 500, R"({"error":"model crashed"})");
     ASSERT_NO_FATAL_FAILURE(reviewSelection());
 
-    const std::optional<Window> panel = settledPanel(errorWidth);
-    ASSERT_TRUE(panel.has_value()) << "no error panel " << errorWidth << " pixels wide";
-    EXPECT_FALSE(panelOfWidth(resultWidth).has_value());
+    const std::optional<Window> panel = settledPanel(2 * errorWidth);
+    ASSERT_TRUE(panel.has_value()) << "no error panel " << 2 * errorWidth << " pixels wide";
+    EXPECT_FALSE(panelOfWidth(2 * resultWidth).has_value());
     EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-error-panel.png")));
+    // Cut to its outline in the screen's own pixels: an edge at an odd pixel exists only at that precision.
+    const XcbReply<xcb_shape_get_rectangles_reply_t> shape(xcb_shape_get_rectangles_reply(
+        s_session->connection(), xcb_shape_get_rectangles(s_session->connection(), panel->id, XCB_SHAPE_SK_BOUNDING),
+        nullptr));
+    ASSERT_NE(shape, nullptr);
+    const std::span rectangles(xcb_shape_get_rectangles_rectangles(shape.get()),
+                               static_cast<std::size_t>(xcb_shape_get_rectangles_rectangles_length(shape.get())));
+    EXPECT_TRUE(std::ranges::any_of(rectangles, [](const xcb_rectangle_t& rect) { return rect.x % 2 == 1; }));
+    const auto rightEdges =
+        rectangles | std::views::transform([](const xcb_rectangle_t& rect) { return rect.x + rect.width; });
+    EXPECT_EQ(std::ranges::max(rightEdges), panel->width);
     const Result listed = norikCommand({"history", "--json"});
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_TRUE(QJsonDocument::fromJson(listed.out).isArray()) << listed.out.toStdString();
