@@ -56,6 +56,44 @@ QPainterPath panelShape(const QRectF& rect) {
     return path;
 }
 
+// Puts a mapped window on every workspace. Asked of the window manager once it manages the window: some (xfwm4)
+// never map a window that asks for all desktops before it is mapped.
+void showOnAllWorkspaces(const QWidget& window) {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const auto atom = [connection](std::string_view name) {
+        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection,
+                                  xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
+                                  nullptr),
+            &std::free);
+        return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    };
+    const auto send = [&](xcb_atom_t type, std::uint32_t first, std::uint32_t second) {
+        constexpr std::uint32_t fromApplication = 1;
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = static_cast<xcb_window_t>(window.winId());
+        message.type = type;
+        message.data.data32[0] = first;
+        message.data.data32[1] = second;
+        message.data.data32[3] = fromApplication;
+        xcb_send_event(connection, 0, xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+    };
+    // Window managers honour one or the other of the two ways to ask.
+    constexpr std::uint32_t addState = 1;
+    constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
+    send(atom("_NET_WM_STATE"), addState, atom("_NET_WM_STATE_STICKY"));
+    send(atom("_NET_WM_DESKTOP"), allDesktops, 1);
+    xcb_flush(connection);
+}
+
 QEasingCurve cubicBezier(QPointF first, QPointF second) {
     QEasingCurve curve(QEasingCurve::BezierSpline);
     curve.addCubicBezierSegment(first, second, QPointF(1, 1));
@@ -109,21 +147,6 @@ QScrollArea* scrolling(QWidget* view, int height) {
 NotchPanel::NotchPanel() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool) {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Norik"));
-    // On every workspace: window managers read the desktop of a window when it is first mapped.
-    if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-        xcb_connection_t* connection = x11->connection();
-        const std::string_view name = "_NET_WM_DESKTOP";
-        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> desktop(
-            xcb_intern_atom_reply(connection,
-                                  xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-                                  nullptr),
-            &std::free);
-        const std::uint32_t allDesktops = 0xFFFFFFFF;
-        if (desktop) {
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(winId()), desktop->atom,
-                                XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
-        }
-    }
 }
 
 void NotchPanel::setContent(QWidget* content, QSize size) {
@@ -309,6 +332,7 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
         panel->setGeometry(start);
         panel->setWindowOpacity(0.0);
         panel->show();
+        showOnAllWorkspaces(*panel);
         panel->raise();
         for (const auto& [property, from, to] :
              {std::tuple{QByteArrayLiteral("windowOpacity"), QVariant(0.0), QVariant(1.0)},

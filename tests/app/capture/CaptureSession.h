@@ -106,8 +106,8 @@ private:
     qsizetype m_consumed = 0;
 };
 
-// A private desktop: Xvfb, this process's QApplication on it, and openbox, which gives the focus to new
-// windows and reports the active one.
+// A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
+// windows and reports the active one: openbox, or xfwm4 when $NORIK_TEST_WINDOW_MANAGER says so.
 class DesktopSession {
 public:
     DesktopSession() : m_server(std::make_unique<XvfbServer>()) {
@@ -129,9 +129,13 @@ public:
         m_activeWindowAtom = atom("_NET_ACTIVE_WINDOW");
         m_clipboardAtom = atom("CLIPBOARD");
         const xcb_atom_t wmCheck = atom("_NET_SUPPORTING_WM_CHECK");
-        m_windowManager = std::make_unique<ClientProcess>(QStringLiteral("openbox"), QStringList{"--sm-disable"});
+        const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
+        m_windowManager =
+            manager == QLatin1String("xfwm4")
+                ? std::make_unique<ClientProcess>(manager, QStringList{"--compositor=off", "--sm-client-disable"})
+                : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"});
         if (!spinUntil([&] { return windowProperty(m_root, wmCheck) != XCB_NONE; })) {
-            m_error = "openbox did not start";
+            m_error = manager.toStdString() + " did not start";
         }
     }
     DesktopSession(const DesktopSession&) = delete;

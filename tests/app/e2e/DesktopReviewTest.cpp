@@ -378,8 +378,13 @@ TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesThe
     EXPECT_FALSE(panelOfWidth(loadingWidth).has_value());
     EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-result-panel.png")));
     // On every workspace and above other windows.
-    EXPECT_EQ(s_session->windowProperty(panel->id, s_session->atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL), 0xFFFFFFFFU);
-    EXPECT_TRUE(s_session->windowAtoms(panel->id, "_NET_WM_STATE").contains(s_session->atom("_NET_WM_STATE_ABOVE")));
+    EXPECT_TRUE(spinUntil([&] {
+        const QList<xcb_atom_t> state = s_session->windowAtoms(panel->id, "_NET_WM_STATE");
+        const bool everywhere =
+            state.contains(s_session->atom("_NET_WM_STATE_STICKY")) ||
+            s_session->windowProperty(panel->id, s_session->atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL) == 0xFFFFFFFFU;
+        return everywhere && state.contains(s_session->atom("_NET_WM_STATE_ABOVE"));
+    })) << "the panel is not sticky and above";
 
     QJsonArray recorded;
     EXPECT_TRUE(spinUntil([&] {
