@@ -299,8 +299,6 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     NotchPanel* panel = reused ? m_panel.data() : new NotchPanel;
     stopAnimation();
     panel->setContent(root, QSize(width, height));
-    // Shaped once for where the animation ends rather than at each of its frames.
-    panel->setShapeSize(QSize(width, height));
 
     QPoint origin;
     if (screen != nullptr) {
@@ -318,7 +316,10 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     }
 
     auto* group = new QParallelAnimationGroup(panel);
+    // Shaped once for where the animation ends rather than at each of its frames, and only once the window has
+    // its first geometry: the shape creates the native window.
     if (reused) {
+        panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(1.0);
         panel->show();
         panel->raise();
@@ -330,6 +331,7 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     } else {
         const QRect start(m_target.topLeft(), QSize(width, std::max(1, height - kGrowth)));
         panel->setGeometry(start);
+        panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(0.0);
         panel->show();
         showOnAllWorkspaces(*panel);
