@@ -72,8 +72,8 @@ void showOnAllWorkspaces(const QWidget& window) {
             &std::free);
         return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     };
+    constexpr std::uint32_t fromApplication = 1;
     const auto send = [&](xcb_atom_t type, std::uint32_t first, std::uint32_t second) {
-        constexpr std::uint32_t fromApplication = 1;
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
@@ -90,7 +90,7 @@ void showOnAllWorkspaces(const QWidget& window) {
     constexpr std::uint32_t addState = 1;
     constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
     send(atom("_NET_WM_STATE"), addState, atom("_NET_WM_STATE_STICKY"));
-    send(atom("_NET_WM_DESKTOP"), allDesktops, 1);
+    send(atom("_NET_WM_DESKTOP"), allDesktops, fromApplication);
     xcb_flush(connection);
 }
 
