@@ -420,6 +420,19 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) 
     ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
 }
 
+TEST_F(DesktopReviewTest, ASelectionTheApplicationAlreadyCopiedIsReviewed) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    tests::ClientProcess editor(QStringLiteral("wish"),
+                                {QStringLiteral(NORIK_CAPTURE_COPIED_EDITOR), "-name", "tkeditor", sentence});
+    ASSERT_TRUE(editor.waitForLine("focused"));
+    ASSERT_TRUE(spinUntil([] { return s_session->windowClass(s_session->activeWindow()) == "Tkeditor"; }));
+
+    pressHotKey();
+
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+}
+
 TEST_F(DesktopReviewTest, EscapeInTheWindowTheUserMovedOnToClosesThePanelAndLeavesTheFocusThere) {
     m_server.respond("POST", "/api/chat", 200, tutorReply());
     ASSERT_NO_FATAL_FAILURE(reviewSelection());
