@@ -90,12 +90,17 @@ void AppCoordinator::reviewCapturedText(std::stop_token stop, const QString& cap
 
     m_presenter.showLoading();
     std::vector<std::string> categories = m_history.topCategories(kFrequentCategoryCount);
-    core::Preferences::Snapshot snapshot = m_preferences.snapshot();
+    core::Preferences::Snapshot snapshot = m_preferences.snapshotWithoutKey();
 
+    // The key is read with the model call: a locked keyring may hold the lookup up until the user answers
+    // its prompt, and the panel has to stay responsive meanwhile, Escape included.
     runInBackground(
         *QThreadPool::globalInstance(), this,
         [tutor = m_tutor, stop, text = prepared->text, snapshot = std::move(snapshot),
-         categories = std::move(categories)] { return tutor.review(text, snapshot, categories, stop); },
+         categories = std::move(categories), &preferences = m_preferences]() mutable {
+            snapshot.apiKey = preferences.apiKey(snapshot.provider);
+            return tutor.review(text, snapshot, categories, stop);
+        },
         [this, stop, text = prepared->text, note = std::move(note)](const Outcome& outcome) {
             finishReview(stop, outcome, text, note);
         });

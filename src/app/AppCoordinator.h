@@ -26,10 +26,12 @@ class SelectionCapture;
 // Runs one review from trigger to record: trust test, capture, loading panel, the model call, history, result.
 // At most one review is live; a new trigger or a dismissal of the panel cancels the running one, and a
 // cancelled review ends without a word and records nothing. Lives on the main thread and leaves it only for
-// the model call (on the global thread pool); the capture is asynchronous on the main thread's event loop.
+// the key lookup and the model call (on the global thread pool); the capture is asynchronous on the main thread's event
+// loop.
 //
-// The collaborators are borrowed and must outlive the coordinator. An unavailable history store is fine: the
-// review then goes on without history.
+// The collaborators are borrowed and must outlive the coordinator, and the preferences also every review task
+// it leaves on the global thread pool, which reads the API key there. An unavailable history store is fine:
+// the review then goes on without history.
 class AppCoordinator final : public QObject {
     Q_OBJECT
 

@@ -2,18 +2,24 @@
 #include "app/TrayApp.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "app/AppCoordinator.h"
 #include "app/MenuBarContent.h"
@@ -98,13 +104,39 @@ int runTrayApp(int argc, char** argv) {
     }
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
 
+    // Problems the user must hear of, each told once as a tray message. Any thread may tell; the message waits
+    // in the event loop until the tray icon exists.
+    std::function<void(const QString&)> showWarning;
+    std::set<QString> told;
+    const auto tellOnce = [&showWarning, &told](const QString& message) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [&showWarning, &told, message] {
+                if (showWarning && told.insert(message).second) {
+                    showWarning(message);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+
     core::SettingsStore settings;
-    const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
+    const std::unique_ptr<core::SecretStore> secrets =
+        platform::makeSecretStore([&tellOnce](const std::filesystem::path& file) {
+            tellOnce(QStringLiteral("No keyring answers, so API keys are stored unencrypted in %1.")
+                         .arg(QString::fromStdString(file.string())));
+        });
     core::Preferences preferences(settings, *secrets);
+    // Review tasks read the API key on the thread pool; they must be over before the preferences go.
+    const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
 
     UpdaterManager updater(settings);
     updater.start();
     core::HistoryStore history(core::NorikStore::shared());
+    if (const core::NorikStore& store = core::NorikStore::shared(); !store.isAvailable()) {
+        tellOnce(QStringLiteral("History is unavailable, so reviews are not remembered: %1 (%2).")
+                     .arg(QString::fromStdString(store.location().string()),
+                          QString::fromStdString(store.unavailableReason())));
+    }
 
     platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
     const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
@@ -126,21 +158,18 @@ int runTrayApp(int argc, char** argv) {
     // The tray says which message was clicked by no more than a signal, so the latest message decides what a
     // click does: only an update notice opens a page.
     QUrl pageOfLatestMessage;
-    X11AccessibilityTrust trust(x11->connection(), [&tray, &pageOfLatestMessage](const QString& message) {
+    showWarning = [&tray, &pageOfLatestMessage](const QString& message) {
         pageOfLatestMessage.clear();
         tray.showMessage(QStringLiteral("Norik"), message, QSystemTrayIcon::Warning);
-    });
+    };
+    X11AccessibilityTrust trust(x11->connection(), showWarning);
 
     NotchReviewPresenter presenter;
-    // Once the panel has gone, the window the text came from gets its focus back.
-    QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, &presenter, [&capture](bool shown) {
-        if (!shown) {
-            capture->restoreFocus();
-        }
-    });
+    // When the panel goes, the window the text came from gets its focus back.
+    QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
+                     [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
     // Escape pressed in another application's window closes the panel too.
-    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, GlobalKeyMonitor::escapeKeyCode(),
-                                                  [&presenter] { presenter.escapePressed(); });
+    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, XKB_KEY_Escape, [&presenter] { presenter.escapePressed(); });
     if (escapeMonitor) {
         QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, escapeMonitor->get(),
                          &GlobalKeyMonitor::setActive);

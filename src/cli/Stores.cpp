@@ -57,15 +57,7 @@ core::HistoryStore& Stores::history() {
 }
 
 std::optional<std::string> apiKeyVariable(core::LLMProvider provider) {
-    switch (provider) {
-    case core::LLMProvider::anthropic:
-        return "ANTHROPIC_API_KEY";
-    case core::LLMProvider::openAI:
-        return "OPENAI_API_KEY";
-    case core::LLMProvider::local:
-        break;
-    }
-    return std::nullopt;
+    return core::Preferences::apiKeyVariable(provider);
 }
 
 std::string environmentApiKey(core::LLMProvider provider) {
@@ -75,14 +67,7 @@ std::string environmentApiKey(core::LLMProvider provider) {
 }
 
 std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets) {
-    // The local client never gets a key, so there is no reason to ask the keyring for one.
-    if (provider == core::LLMProvider::local) {
-        return {};
-    }
-    if (auto stored = secrets.read(core::Preferences::apiKeyAccount(provider)); stored && !stored->empty()) {
-        return *std::move(stored);
-    }
-    return environmentApiKey(provider);
+    return core::storedOrEnvironmentApiKey(secrets, provider);
 }
 
 } // namespace norik::cli

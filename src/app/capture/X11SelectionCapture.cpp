@@ -79,9 +79,10 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
     m_focusBeforeCapture = m_windows.focusedWindow();
 
     if (m_focusBeforeCapture.window != XCB_NONE &&
-        isTerminalClass(m_windows.windowClass(m_focusBeforeCapture.window))) {
+        answersFromPrimary(m_windows.windowClass(m_focusBeforeCapture.window))) {
         run->terminal = true;
-        const QMimeData* primary = m_clipboard->mimeData(QClipboard::Selection);
+        const QMimeData* primary =
+            m_windows.ownsPrimary(m_focusBeforeCapture.window) ? m_clipboard->mimeData(QClipboard::Selection) : nullptr;
         if (primary != nullptr && primary->hasText()) {
             run->primaryText = primary->text();
         }
@@ -98,6 +99,11 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
     // not answer a request it waits on; Qt reads it without asking the X server.
     run->saved = m_clipboard->ownsClipboard() ? ClipboardSnapshot::take(m_clipboard->mimeData(QClipboard::Clipboard))
                                               : readOtherClientsClipboard(saveBudget);
+    // An application that owns the clipboard already may copy again without claiming it anew (Tk does), and
+    // then no change would show. Owning it with the saved contents first makes any Copy a new owner.
+    m_writingBack = true;
+    m_clipboard->setMimeData(run->saved.toMimeData().release(), QClipboard::Clipboard);
+    m_writingBack = false;
     run->baseline = m_changeCount;
     sendCopyKeystroke(m_connection);
     // request_stop() may come from any thread; the run is only ever touched on this one.
@@ -151,13 +157,18 @@ void X11SelectionCapture::schedulePoll(const std::shared_ptr<Run>& run) {
 void X11SelectionCapture::finish(const std::shared_ptr<Run>& run, std::optional<QString> text) {
     run->finished = true;
     std::erase(m_runs, run);
-    // Unchanged means the user's clipboard owner still serves every format itself, lazily provided ones
-    // included; taking it over would only lose them when Norik quits. A password manager's secret stays as
-    // the Copy left it, so the password manager can still clear what it owns.
+    // Unchanged, Norik still holds the saved contents, and an empty clipboard is given up again. A password
+    // manager's secret stays as the Copy left it, so the password manager can still clear what it owns.
     const bool changed = m_changeCount != run->baseline;
-    if (changed && !run->saved.empty() && !run->saved.isSecret()) {
+    const bool writeBack = changed && !run->saved.empty() && !run->saved.isSecret();
+    const bool giveUp = !changed && run->saved.empty();
+    if (!run->terminal && (writeBack || giveUp)) {
         m_writingBack = true;
-        m_clipboard->setMimeData(run->saved.toMimeData().release(), QClipboard::Clipboard);
+        if (writeBack) {
+            m_clipboard->setMimeData(run->saved.toMimeData().release(), QClipboard::Clipboard);
+        } else {
+            m_clipboard->clear(QClipboard::Clipboard);
+        }
         m_writingBack = false;
     }
     const auto done = std::move(run->done);
@@ -173,8 +184,10 @@ std::optional<QString> X11SelectionCapture::clipboardText() const {
     return data->text();
 }
 
-void X11SelectionCapture::restoreFocus() {
-    m_windows.activate(m_focusBeforeCapture);
+void X11SelectionCapture::restoreFocusFrom(xcb_window_t current) {
+    if (m_windows.focusedWindow().window == current) {
+        m_windows.activate(m_focusBeforeCapture);
+    }
 }
 
 } // namespace norik::app

@@ -21,8 +21,9 @@ class QClipboard;
 namespace norik::app {
 
 // Captures the selection on an X11 desktop: Ctrl+C through XTEST into the focused window, then the text of
-// the CLIPBOARD once it changes, and the user's clipboard written back. In a terminal emulator, where
-// Ctrl+C would interrupt the running program, it types nothing and takes the PRIMARY selection instead.
+// the CLIPBOARD once it changes, and the user's clipboard written back. Where Ctrl+C is not Copy (terminal
+// emulators, some editors) it types nothing and takes the PRIMARY selection instead, provided that
+// application owns it.
 //
 // The change counter moves on QClipboard::changed, which Qt emits for other clients' clipboard
 // ownership (XFIXES); so the waiting runs on the main thread's event loop, 25 polls 15 ms apart.
@@ -46,9 +47,9 @@ public:
 
     void capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) override;
 
-    // Gives the focus back to the window that was active when the last capture started, once Norik's own
-    // panel has gone.
-    void restoreFocus();
+    // Gives the focus back to the window that was active when the last capture started, provided `current`
+    // (Norik's panel, about to go) has the focus: a user who has moved on to another window stays there.
+    void restoreFocusFrom(xcb_window_t current);
 
 private:
     struct Run;

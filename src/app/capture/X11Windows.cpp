@@ -27,7 +27,8 @@ xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
 } // namespace
 
 X11Windows::X11Windows(xcb_connection_t* connection, xcb_window_t root)
-    : m_connection(connection), m_root(root), m_activeWindowAtom(internAtom(connection, "_NET_ACTIVE_WINDOW")) {}
+    : m_connection(connection), m_root(root), m_activeWindowAtom(internAtom(connection, "_NET_ACTIVE_WINDOW")),
+      m_primaryAtom(XCB_ATOM_PRIMARY) {}
 
 FocusedWindow X11Windows::focusedWindow() const {
     const XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
@@ -88,7 +89,18 @@ void X11Windows::activate(const FocusedWindow& target) const {
     xcb_flush(m_connection);
 }
 
-bool isTerminalClass(QByteArrayView windowClass) {
+bool X11Windows::ownsPrimary(xcb_window_t window) const {
+    const XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(m_connection, xcb_get_selection_owner(m_connection, m_primaryAtom), nullptr));
+    if (!owner || owner->owner == XCB_NONE || window == XCB_NONE) {
+        return false;
+    }
+    // The server hands each client its own range of resource ids: the bits outside the mask name the client.
+    const std::uint32_t client = ~xcb_get_setup(m_connection)->resource_id_mask;
+    return (owner->owner & client) == (window & client);
+}
+
+bool answersFromPrimary(QByteArrayView windowClass) {
     static constexpr auto terminals = std::to_array<std::string_view>({
         "alacritty",
         "aterm",
@@ -98,6 +110,8 @@ bool isTerminalClass(QByteArrayView windowClass) {
         "com.raggesilver.blackbox",
         "contour",
         "cool-retro-term",
+        "deepin-terminal",
+        "emacs",
         "eterm",
         "foot",
         "footclient",
@@ -105,11 +119,15 @@ bool isTerminalClass(QByteArrayView windowClass) {
         "gnome-terminal",
         "gnome-terminal-server",
         "guake",
+        "gvim",
+        "hyper",
+        "io.elementary.terminal",
         "kgx",
         "kitty",
         "konsole",
         "lxterminal",
         "mate-terminal",
+        "mlterm",
         "org.gnome.console",
         "org.gnome.ptyxis",
         "org.gnome.terminal",
@@ -123,6 +141,7 @@ bool isTerminalClass(QByteArrayView windowClass) {
         "sakura",
         "st",
         "st-256color",
+        "tabby",
         "terminator",
         "terminology",
         "termite",

@@ -24,15 +24,20 @@ public:
     [[nodiscard]] QByteArray windowClass(xcb_window_t window) const;
     // Asks the window manager to activate the window, or focuses it directly when there is none.
     void activate(const FocusedWindow& target) const;
+    // Whether the PRIMARY selection is owned by the X client that made `window`: a selection made there
+    // rather than one left over from another application.
+    [[nodiscard]] bool ownsPrimary(xcb_window_t window) const;
 
 private:
     xcb_connection_t* m_connection;
     xcb_window_t m_root;
     xcb_atom_t m_activeWindowAtom = XCB_NONE;
+    xcb_atom_t m_primaryAtom = XCB_NONE;
 };
 
-// Whether a WM_CLASS class names a terminal emulator, where Ctrl+C interrupts the running program
-// instead of copying. Case-insensitive.
-[[nodiscard]] bool isTerminalClass(QByteArrayView windowClass);
+// Whether a WM_CLASS class names an application where Ctrl+C is not Copy (a terminal emulator, where it
+// interrupts the running program, or an editor where it starts a key sequence), so that its selection is
+// read from PRIMARY instead. Case-insensitive.
+[[nodiscard]] bool answersFromPrimary(QByteArrayView windowClass);
 
 } // namespace norik::app

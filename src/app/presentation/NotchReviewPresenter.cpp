@@ -2,8 +2,13 @@
 #include "app/presentation/NotchReviewPresenter.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <QApplication>
 #include <QBitmap>
@@ -19,6 +24,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <cmath>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
 
 #include "app/presentation/ReviewViews.h"
 #include "app/presentation/Symbols.h"
@@ -47,6 +54,44 @@ QPainterPath panelShape(const QRectF& rect) {
     path.arcTo(QRectF(rect.left(), rect.bottom() - 2 * r, 2 * r, 2 * r), 270, -90);
     path.closeSubpath();
     return path;
+}
+
+// Puts a mapped window on every workspace. Asked of the window manager once it manages the window: some (xfwm4)
+// never map a window that asks for all desktops before it is mapped.
+void showOnAllWorkspaces(const QWidget& window) {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const auto atom = [connection](std::string_view name) {
+        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection,
+                                  xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
+                                  nullptr),
+            &std::free);
+        return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    };
+    constexpr std::uint32_t fromApplication = 1;
+    const auto send = [&](xcb_atom_t type, std::uint32_t first, std::uint32_t second) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = static_cast<xcb_window_t>(window.winId());
+        message.type = type;
+        message.data.data32[0] = first;
+        message.data.data32[1] = second;
+        message.data.data32[3] = fromApplication;
+        xcb_send_event(connection, 0, xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+    };
+    // Window managers honour one or the other of the two ways to ask.
+    constexpr std::uint32_t addState = 1;
+    constexpr std::uint32_t allDesktops = 0xFFFFFFFF;
+    send(atom("_NET_WM_STATE"), addState, atom("_NET_WM_STATE_STICKY"));
+    send(atom("_NET_WM_DESKTOP"), allDesktops, fromApplication);
+    xcb_flush(connection);
 }
 
 QEasingCurve cubicBezier(QPointF first, QPointF second) {
@@ -122,17 +167,37 @@ void NotchPanel::paintEvent(QPaintEvent*) {
     painter.fillPath(panelShape(QRectF(rect())), Qt::black);
 }
 
-void NotchPanel::resizeEvent(QResizeEvent*) {
-    // Without a compositing manager the transparent corners would show black; the shape mask cuts them
-    // off. Its outline is one pixel wider than the painted shape so that the antialiased edge survives.
-    QBitmap mask(size());
+void NotchPanel::setShapeSize(QSize size) {
+    if (size == m_shapeSize) {
+        return;
+    }
+    m_shapeSize = size;
+    // Without a compositing manager the transparent corners would show black; the shape cuts them off. It is
+    // drawn in device pixels, since a mask in Qt's pixels would come out as steps at 2× scaling, and one pixel
+    // wider than the painted shape so that the antialiased edge survives.
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const qreal ratio = x11 != nullptr ? devicePixelRatioF() : 1.0;
+    QBitmap mask((QSizeF(size) * ratio).toSize());
     mask.fill(Qt::color0);
     QPainter painter(&mask);
     painter.setPen(QPen(Qt::color1, 2));
     painter.setBrush(Qt::color1);
-    painter.drawPath(panelShape(QRectF(rect())));
+    painter.drawPath(panelShape(QRectF(QPointF(0, 0), QSizeF(size) * ratio)));
     painter.end();
-    setMask(mask);
+    const QRegion region(mask);
+    if (x11 == nullptr) {
+        setMask(region);
+        return;
+    }
+    std::vector<xcb_rectangle_t> rectangles;
+    rectangles.reserve(static_cast<std::size_t>(region.rectCount()));
+    for (const QRect& rect : region) {
+        rectangles.push_back({static_cast<std::int16_t>(rect.x()), static_cast<std::int16_t>(rect.y()),
+                              static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rect.height())});
+    }
+    xcb_shape_rectangles(x11->connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED,
+                         static_cast<xcb_window_t>(winId()), 0, 0, static_cast<std::uint32_t>(rectangles.size()),
+                         rectangles.data());
 }
 
 NotchReviewPresenter::NotchReviewPresenter(ReviewTimings timings, QObject* parent)
@@ -181,7 +246,7 @@ int NotchReviewPresenter::maximumResultHeight(const QScreen* screen) {
     if (screen == nullptr) {
         return kResultHeightWithoutScreen;
     }
-    const auto share = static_cast<int>(std::floor(screen->availableGeometry().height() * kResultHeightShare));
+    const auto share = static_cast<int>(std::floor(workArea(*screen).height() * kResultHeightShare));
     return std::max(share, kMinimumResultHeight);
 }
 
@@ -251,7 +316,10 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     }
 
     auto* group = new QParallelAnimationGroup(panel);
+    // Shaped once for where the animation ends rather than at each of its frames, and only once the window has
+    // its first geometry: the shape creates the native window.
     if (reused) {
+        panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(1.0);
         panel->show();
         panel->raise();
@@ -263,8 +331,10 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     } else {
         const QRect start(m_target.topLeft(), QSize(width, std::max(1, height - kGrowth)));
         panel->setGeometry(start);
+        panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(0.0);
         panel->show();
+        showOnAllWorkspaces(*panel);
         panel->raise();
         for (const auto& [property, from, to] :
              {std::tuple{QByteArrayLiteral("windowOpacity"), QVariant(0.0), QVariant(1.0)},
@@ -332,6 +402,15 @@ void NotchReviewPresenter::dismiss() {
     stopAnimation();
     if (NotchPanel* panel = m_panel) {
         m_panel = nullptr;
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        if (std::ranges::none_of(windows, [panel](const QWidget* window) {
+                // The tray icon is a widget too, docked into the panel of the desktop.
+                return window != panel && window->isVisible() && window->windowType() != Qt::Popup &&
+                       window->windowType() != Qt::ToolTip && !window->inherits("QSystemTrayIconSys");
+            })) {
+            // Before it hides, while the window system still knows which window has the focus.
+            emit closingLastWindow(panel->winId());
+        }
         panel->hide();
         // Later: the close button that may have called us lives in the panel.
         panel->deleteLater();

@@ -34,12 +34,15 @@ public:
     void setContent(QWidget* content, QSize size);
     [[nodiscard]] QWidget* content() const { return m_content; }
 
+    // Cuts the window to the panel's outline at `size`, the size its animation ends at.
+    void setShapeSize(QSize size);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QPointer<QWidget> m_content;
+    QSize m_shapeSize;
 };
 
 // Shows each stage of a review in one panel at the top of the screen that holds the mouse pointer, and
@@ -82,13 +85,16 @@ public:
     // Where the panel ends up once its animation is over.
     [[nodiscard]] QRect targetGeometry() const { return m_target; }
 
-    // The tallest a result view may be before it scrolls: 72 % of the usable height of `screen`, at least
-    // 240; 504 without a screen.
+    // The tallest a result view may be before it scrolls: 72 % of the height of the work area of `screen`, at
+    // least 240; 504 without a screen.
     [[nodiscard]] static int maximumResultHeight(const QScreen* screen);
 
 signals:
     // True when a panel comes up, false when it is dismissed.
     void shownChanged(bool shown);
+    // The panel is about to close and no other window of the application is visible: the window the review
+    // came from may have its focus back, if the panel still has it.
+    void closingLastWindow(WId panel);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

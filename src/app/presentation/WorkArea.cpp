@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/presentation/WorkArea.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -49,6 +50,76 @@ QRect rectangleAt(std::span<const std::uint32_t> values, std::size_t index) {
     return {value(index * 4), value(index * 4 + 1), value(index * 4 + 2), value(index * 4 + 3)};
 }
 
+// The values of a window property of any 32-bit type; empty when it is not set.
+std::vector<std::uint32_t> values32(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property) {
+    if (property == XCB_ATOM_NONE) {
+        return {};
+    }
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMaximumValues),
+        nullptr));
+    if (!reply || reply->format != 32) {
+        return {};
+    }
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / sizeof(std::uint32_t);
+    return {values, values + count};
+}
+
+// `screen` less the struts of the managed windows that lie along it; absent without a window manager's
+// client list.
+std::optional<QRect> areaLeftByStruts(xcb_connection_t* connection, xcb_window_t root, const QRect& screen) {
+    const xcb_atom_t clientList = existingAtom(connection, "_NET_CLIENT_LIST");
+    const Reply<xcb_get_property_reply_t> listed(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, clientList, XCB_ATOM_WINDOW, 0, kMaximumValues), nullptr));
+    const Reply<xcb_get_geometry_reply_t> rootGeometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, root), nullptr));
+    if (clientList == XCB_ATOM_NONE || !listed || listed->type != XCB_ATOM_WINDOW || !rootGeometry) {
+        return std::nullopt;
+    }
+    const xcb_atom_t partial = existingAtom(connection, "_NET_WM_STRUT_PARTIAL");
+    const xcb_atom_t plain = existingAtom(connection, "_NET_WM_STRUT");
+    const int rootWidth = rootGeometry->width;
+    const int rootHeight = rootGeometry->height;
+    const std::span windows(static_cast<const xcb_window_t*>(xcb_get_property_value(listed.get())),
+                            static_cast<std::size_t>(xcb_get_property_value_length(listed.get())) / 4);
+    QRect area = screen;
+    for (const xcb_window_t window : windows) {
+        std::vector<std::uint32_t> strut = values32(connection, window, partial);
+        if (strut.size() < 12) {
+            // A plain strut spans the whole edge of the root window.
+            strut = values32(connection, window, plain);
+            if (strut.size() < 4) {
+                continue;
+            }
+            strut.resize(4);
+            const auto width = static_cast<std::uint32_t>(rootWidth - 1);
+            const auto height = static_cast<std::uint32_t>(rootHeight - 1);
+            strut.insert(strut.end(), {0, height, 0, height, 0, width, 0, width});
+        }
+        const auto value = [&](std::size_t index) { return static_cast<int>(strut[index]); };
+        const auto alongX = [&](std::size_t start) {
+            return value(start) <= screen.right() && value(start + 1) >= screen.left();
+        };
+        const auto alongY = [&](std::size_t start) {
+            return value(start) <= screen.bottom() && value(start + 1) >= screen.top();
+        };
+        if (value(0) > 0 && alongY(4)) {
+            area.setLeft(std::max(area.left(), value(0)));
+        }
+        if (value(1) > 0 && alongY(6)) {
+            area.setRight(std::min(area.right(), rootWidth - value(1) - 1));
+        }
+        if (value(2) > 0 && alongX(8)) {
+            area.setTop(std::max(area.top(), value(2)));
+        }
+        if (value(3) > 0 && alongX(10)) {
+            area.setBottom(std::min(area.bottom(), rootHeight - value(3) - 1));
+        }
+    }
+    return area.isEmpty() ? std::nullopt : std::optional(area);
+}
+
 } // namespace
 
 std::optional<QRect> x11WorkArea(xcb_connection_t* connection, xcb_window_t root, const QRect& screen) {
@@ -68,6 +139,12 @@ std::optional<QRect> x11WorkArea(xcb_connection_t* connection, xcb_window_t root
     }
     if (best) {
         return best;
+    }
+
+    // With a window manager the docks' struts tell which monitor they sit on, where _NET_WORKAREA would
+    // take a bar on one monitor off all of them.
+    if (const std::optional<QRect> cut = areaLeftByStruts(connection, root, screen)) {
+        return cut;
     }
 
     // One rectangle per desktop, spanning every monitor.

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/shortcuts/GlobalKeyMonitor.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
 #include <QSocketNotifier>
 #include <xcb/xinput.h>
-
-#include "core/shortcuts/KeyTable.h"
 
 namespace norik::app {
 namespace {
@@ -34,7 +33,7 @@ std::optional<std::uint16_t> deviceId(xcb_connection_t* connection, std::string_
 } // namespace
 
 std::expected<std::unique_ptr<GlobalKeyMonitor>, std::string> GlobalKeyMonitor::create(const char* display,
-                                                                                       xcb_keycode_t keyCode,
+                                                                                       xcb_keysym_t keysym,
                                                                                        std::function<void()> onPress,
                                                                                        std::string_view ignoredDevice) {
     auto connection = platform::x11::XcbConnection::open(display);
@@ -54,7 +53,7 @@ std::expected<std::unique_ptr<GlobalKeyMonitor>, std::string> GlobalKeyMonitor::
     }
     const std::optional<std::uint16_t> ignored = deviceId(c, ignoredDevice);
     std::unique_ptr<GlobalKeyMonitor> monitor(
-        new GlobalKeyMonitor(*std::move(connection), extension->major_opcode, keyCode, std::move(onPress), ignored));
+        new GlobalKeyMonitor(*std::move(connection), extension->major_opcode, keysym, std::move(onPress), ignored));
     if (monitor->m_root == XCB_NONE) {
         return std::unexpected("the X server has no screen for the connection");
     }
@@ -62,11 +61,11 @@ std::expected<std::unique_ptr<GlobalKeyMonitor>, std::string> GlobalKeyMonitor::
 }
 
 GlobalKeyMonitor::GlobalKeyMonitor(platform::x11::XcbConnection connection, std::uint8_t xinputOpcode,
-                                   xcb_keycode_t keyCode, std::function<void()> onPress,
+                                   xcb_keysym_t keysym, std::function<void()> onPress,
                                    std::optional<std::uint16_t> ignoredDeviceId)
     : m_connection(std::move(connection)),
       m_root(platform::x11::rootWindow(m_connection.get(), m_connection.screenNumber())), m_xinputOpcode(xinputOpcode),
-      m_keyCode(keyCode), m_onPress(std::move(onPress)), m_ignoredDeviceId(ignoredDeviceId),
+      m_keysym(keysym), m_onPress(std::move(onPress)), m_ignoredDeviceId(ignoredDeviceId),
       m_notifier(new QSocketNotifier(xcb_get_file_descriptor(m_connection.get()), QSocketNotifier::Read, this)) {
     connect(m_notifier, &QSocketNotifier::activated, this, &GlobalKeyMonitor::readEvents);
 }
@@ -76,9 +75,18 @@ GlobalKeyMonitor::~GlobalKeyMonitor() {
     delete m_notifier;
 }
 
-xcb_keycode_t GlobalKeyMonitor::escapeKeyCode() {
-    // X11 key codes are evdev codes shifted by 8.
-    return static_cast<xcb_keycode_t>(core::shortcuts::evdevCode(core::shortcuts::Key::escape).value() + 8);
+// Asked at each press rather than cached: presses are few while the monitor is active, and the answer is
+// then never older than the keymap.
+bool GlobalKeyMonitor::types(xcb_keycode_t keyCode) const {
+    xcb_connection_t* c = m_connection.get();
+    const XcbReply<xcb_get_keyboard_mapping_reply_t> mapping(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, keyCode, 1), nullptr));
+    if (!mapping) {
+        return false;
+    }
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int count = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    return std::find(keysyms, keysyms + count, m_keysym) != keysyms + count;
 }
 
 void GlobalKeyMonitor::setActive(bool active) {
@@ -119,7 +127,8 @@ void GlobalKeyMonitor::handle(const xcb_generic_event_t* event) {
         return;
     }
     const auto* press = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
-    if (press->detail != m_keyCode || (m_ignoredDeviceId && press->sourceid == *m_ignoredDeviceId)) {
+    if ((m_ignoredDeviceId && press->sourceid == *m_ignoredDeviceId) ||
+        !types(static_cast<xcb_keycode_t>(press->detail))) {
         return;
     }
     m_onPress();

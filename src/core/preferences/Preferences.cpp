@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <map>
 #include <optional>
 
@@ -109,15 +110,51 @@ std::span<const SettingKey> settingKeys() {
 Preferences::Preferences(SettingsStore& settings, SecretStore& secrets) : m_settings(settings), m_secrets(secrets) {}
 
 Preferences::Snapshot Preferences::snapshot() const {
+    Snapshot snapshot = snapshotWithoutKey();
+    snapshot.apiKey = apiKey(snapshot.provider);
+    return snapshot;
+}
+
+Preferences::Snapshot Preferences::snapshotWithoutKey() const {
     const Values values = m_settings.all();
     const LLMProvider provider = providerFrom(values);
     return Snapshot{
         .provider = provider,
-        .apiKey = m_secrets.read(apiKeyAccount(provider)).value_or(""),
+        .apiKey = {},
         .model = stringOrDefault(values, modelKey(provider)),
         .localEndpoint = stringOrDefault(values, kLocalEndpointKey),
         .explanationLanguage = stringOrDefault(values, kExplanationLanguageKey),
     };
+}
+
+std::string Preferences::apiKey(LLMProvider provider) const {
+    return storedOrEnvironmentApiKey(m_secrets, provider);
+}
+
+std::string storedOrEnvironmentApiKey(SecretStore& secrets, LLMProvider provider) {
+    const std::optional<std::string> variable = Preferences::apiKeyVariable(provider);
+    // The local client never gets a key, so there is no reason to ask the keyring for one.
+    if (!variable) {
+        return {};
+    }
+    if (std::optional<std::string> stored = secrets.read(Preferences::apiKeyAccount(provider));
+        stored && !stored->empty()) {
+        return *std::move(stored);
+    }
+    const char* value = std::getenv(variable->c_str());
+    return value != nullptr ? value : "";
+}
+
+std::optional<std::string> Preferences::apiKeyVariable(LLMProvider provider) {
+    switch (provider) {
+    case LLMProvider::anthropic:
+        return "ANTHROPIC_API_KEY";
+    case LLMProvider::openAI:
+        return "OPENAI_API_KEY";
+    case LLMProvider::local:
+        break;
+    }
+    return std::nullopt;
 }
 
 std::string Preferences::model(LLMProvider provider) const {

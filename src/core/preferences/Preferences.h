@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,7 +44,7 @@ public:
     // What one review request needs, read consistently from a single version of the settings file.
     struct Snapshot {
         LLMProvider provider = LLMProvider::anthropic;
-        std::string apiKey; // empty when none is stored
+        std::string apiKey; // empty when none is stored and the environment has none
         std::string model;
         std::string localEndpoint;
         std::string explanationLanguage;
@@ -54,12 +55,20 @@ public:
     Preferences(SettingsStore& settings, SecretStore& secrets);
 
     [[nodiscard]] Snapshot snapshot() const;
+    // The snapshot without its key, which snapshot() reads from the secret store: that may wait for a
+    // keyring to unlock, so a caller that must stay responsive reads the key elsewhere with apiKey().
+    [[nodiscard]] Snapshot snapshotWithoutKey() const;
+    // The stored key of `provider`, else the one its environment variable holds; empty for the local
+    // provider, which takes none. Any thread, as far as the secret store allows.
+    [[nodiscard]] std::string apiKey(LLMProvider provider) const;
     [[nodiscard]] std::string model(LLMProvider provider) const;
     [[nodiscard]] std::int64_t retentionLimit() const;
     [[nodiscard]] bool hasCompletedOnboarding() const;
 
     // "apiKey." + the provider's raw value.
     [[nodiscard]] static std::string apiKeyAccount(LLMProvider provider);
+    // ANTHROPIC_API_KEY or OPENAI_API_KEY, the key used when none is stored; absent for the local provider.
+    [[nodiscard]] static std::optional<std::string> apiKeyVariable(LLMProvider provider);
 
     // Stores `text` under one of settingKeys() after checking it against the key's type ("provider" must be
     // one of the providers' raw values). The message explains a refusal, listing the known keys for an
@@ -70,5 +79,8 @@ private:
     SettingsStore& m_settings;
     SecretStore& m_secrets;
 };
+
+// Preferences::apiKey() on a bare secret store.
+[[nodiscard]] std::string storedOrEnvironmentApiKey(SecretStore& secrets, LLMProvider provider);
 
 } // namespace norik::core

@@ -6,12 +6,10 @@
 #include <iostream>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 #include <gio/gio.h>
 #include <sys/stat.h>
-
-#include "platform/secret/FileSecretStore.h"
-#include "platform/secret/SecretServiceStore.h"
 
 namespace norik::platform {
 
@@ -87,17 +85,43 @@ bool secretServiceAvailable() {
     return available;
 }
 
-std::unique_ptr<core::SecretStore> makeSecretStore() {
+SessionSecretStore::SessionSecretStore(std::string service, std::filesystem::path file,
+                                       std::function<void(const std::filesystem::path&)> onUnencrypted)
+    : m_service(std::move(service)), m_file(std::move(file)), m_onUnencrypted(std::move(onUnencrypted)) {}
+
+std::optional<std::string> SessionSecretStore::read(const std::string& account) {
+    return current().read(account);
+}
+
+void SessionSecretStore::store(const std::string& text, const std::string& account) {
+    current().store(text, account);
+}
+
+core::SecretStore& SessionSecretStore::current() {
     if (secretServiceAvailable()) {
-        return std::make_unique<SecretServiceStore>();
+        return m_service;
     }
-    auto store = std::make_unique<FileSecretStore>();
-    static std::once_flag warned;
-    std::call_once(warned, [&store] {
-        std::cerr << "norik: warning: no Secret Service on the session bus; API keys are stored unencrypted in "
-                  << store->path().string() << "\n";
+    std::call_once(m_warned, [this] {
+        if (m_onUnencrypted) {
+            m_onUnencrypted(m_file.path());
+        }
     });
-    return store;
+    return m_file;
+}
+
+std::unique_ptr<core::SecretStore> makeSecretStore(std::function<void(const std::filesystem::path&)> onUnencrypted) {
+    if (!onUnencrypted) {
+        onUnencrypted = [](const std::filesystem::path& file) {
+            static std::once_flag warned;
+            std::call_once(warned, [&file] {
+                std::cerr << "norik: warning: no Secret Service on the session bus; API keys are stored unencrypted "
+                             "in "
+                          << file.string() << "\n";
+            });
+        };
+    }
+    return std::make_unique<SessionSecretStore>(std::string(core::kAppId), FileSecretStore::defaultPath(),
+                                                std::move(onUnencrypted));
 }
 
 } // namespace norik::platform

@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "core/preferences/SecretStore.h"
+#include "platform/secret/FileSecretStore.h"
+#include "platform/secret/SecretServiceStore.h"
 
 namespace norik::platform {
 
@@ -11,8 +18,29 @@ namespace norik::platform {
 // activated. Never starts a bus; false without one.
 [[nodiscard]] bool secretServiceAvailable();
 
-// The Secret Service store when one is available; otherwise the unencrypted FileSecretStore, announced by a
-// single warning per process on standard error that names the file.
-[[nodiscard]] std::unique_ptr<core::SecretStore> makeSecretStore();
+// Chooses at every call: the Secret Service when one answers on the session bus now, else the unencrypted
+// file. A keyring that starts after the program is used from then on. Any thread.
+class SessionSecretStore final : public core::SecretStore {
+public:
+    // `onUnencrypted` runs once, on the calling thread, the first time the file serves a call, with its path.
+    SessionSecretStore(std::string service, std::filesystem::path file,
+                       std::function<void(const std::filesystem::path&)> onUnencrypted);
+
+    [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
+    void store(const std::string& text, const std::string& account) override;
+
+private:
+    core::SecretStore& current();
+
+    SecretServiceStore m_service;
+    FileSecretStore m_file;
+    std::function<void(const std::filesystem::path&)> m_onUnencrypted;
+    std::once_flag m_warned;
+};
+
+// The SessionSecretStore of the application. Use of the file is announced once per process, by
+// `onUnencrypted` when given, else by a warning on standard error that names the file.
+[[nodiscard]] std::unique_ptr<core::SecretStore>
+makeSecretStore(std::function<void(const std::filesystem::path&)> onUnencrypted = {});
 
 } // namespace norik::platform

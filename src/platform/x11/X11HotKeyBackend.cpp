@@ -317,8 +317,11 @@ bool X11HotKeyBackend::handleEvent(const xcb_generic_event_t* event) {
     switch (type) {
     case XCB_KEY_PRESS:
     case XCB_KEY_RELEASE: {
+        // While one of this client's windows has the focus, the grab reports its keys to that window rather
+        // than to the root: the hot key pressed over Norik's own windows, and the release of a hot key whose
+        // panel took the focus before the user let go. Without that release the next press would not count.
         const auto& key = *reinterpret_cast<const xcb_key_press_event_t*>(event);
-        if (key.event != m_root) {
+        if (key.root != m_root) {
             return false;
         }
         handleKey(key, type == XCB_KEY_PRESS);

@@ -13,11 +13,13 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <sys/prctl.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
 #include "platform/x11/XcbHandles.h"
@@ -104,8 +106,8 @@ private:
     qsizetype m_consumed = 0;
 };
 
-// A private desktop: Xvfb, this process's QApplication on it, and openbox, which gives the focus to new
-// windows and reports the active one.
+// A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
+// windows and reports the active one: openbox, or xfwm4 when $NORIK_TEST_WINDOW_MANAGER says so.
 class DesktopSession {
 public:
     DesktopSession() : m_server(std::make_unique<XvfbServer>()) {
@@ -127,9 +129,13 @@ public:
         m_activeWindowAtom = atom("_NET_ACTIVE_WINDOW");
         m_clipboardAtom = atom("CLIPBOARD");
         const xcb_atom_t wmCheck = atom("_NET_SUPPORTING_WM_CHECK");
-        m_windowManager = std::make_unique<ClientProcess>(QStringLiteral("openbox"), QStringList{"--sm-disable"});
+        const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
+        m_windowManager =
+            manager == QLatin1String("xfwm4")
+                ? std::make_unique<ClientProcess>(manager, QStringList{"--compositor=off", "--sm-client-disable"})
+                : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"});
         if (!spinUntil([&] { return windowProperty(m_root, wmCheck) != XCB_NONE; })) {
-            m_error = "openbox did not start";
+            m_error = manager.toStdString() + " did not start";
         }
     }
     DesktopSession(const DesktopSession&) = delete;
@@ -157,6 +163,53 @@ public:
         xcb_flush(m_connection);
     }
 
+    // A key of the Xvfb keyboard itself rather than of the virtual XTEST keyboard beside it: it stands for a
+    // physical key the user presses. `type` is XCB_INPUT_DEVICE_KEY_PRESS or _RELEASE. False without XInput 2.
+    bool fakeDeviceKey(std::uint8_t type, xcb_keycode_t key) const {
+        const std::optional<std::uint8_t> device = keyboardDevice();
+        if (!device) {
+            return false;
+        }
+        const std::uint8_t firstEvent = xcb_get_extension_data(m_connection, &xcb_input_id)->first_event;
+        xcb_test_fake_input(m_connection, static_cast<std::uint8_t>(firstEvent + type), key, XCB_CURRENT_TIME, XCB_NONE,
+                            0, 0, *device);
+        xcb_flush(m_connection);
+        return true;
+    }
+
+    [[nodiscard]] std::optional<std::uint8_t> keyboardDevice() const {
+        const platform::x11::XcbReply<xcb_input_xi_query_version_reply_t> version(
+            xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, 2, 2), nullptr));
+        const platform::x11::XcbReply<xcb_input_xi_query_device_reply_t> devices(xcb_input_xi_query_device_reply(
+            m_connection, xcb_input_xi_query_device(m_connection, XCB_INPUT_DEVICE_ALL), nullptr));
+        if (!version || !devices) {
+            return std::nullopt;
+        }
+        for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem != 0;
+             xcb_input_xi_device_info_next(&it)) {
+            const std::string name(xcb_input_xi_device_info_name(it.data),
+                                   static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
+            if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD && !name.contains("XTEST")) {
+                return static_cast<std::uint8_t>(it.data->deviceid);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The class part of a window's WM_CLASS.
+    [[nodiscard]] QByteArray windowClass(xcb_window_t window) const {
+        const platform::x11::XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64),
+            nullptr));
+        if (!property) {
+            return {};
+        }
+        const QList<QByteArray> parts = QByteArray(static_cast<const char*>(xcb_get_property_value(property.get())),
+                                                   xcb_get_property_value_length(property.get()))
+                                            .split('\0');
+        return parts.size() > 1 ? parts[1] : QByteArray();
+    }
+
     // Runs a command to its end; true when it exited with 0.
     static bool run(const QString& program, const QStringList& arguments) {
         QProcess process;
@@ -173,9 +226,21 @@ public:
         return reply ? reply->atom : XCB_NONE;
     }
 
-    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property) const {
+    // The list of atoms in a window property.
+    [[nodiscard]] QList<xcb_atom_t> windowAtoms(xcb_window_t window, const char* property) const {
         const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, property, XCB_ATOM_WINDOW, 0, 1), nullptr));
+            m_connection, xcb_get_property(m_connection, 0, window, atom(property), XCB_ATOM_ATOM, 0, 64), nullptr));
+        if (!reply) {
+            return {};
+        }
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+        return {atoms, atoms + xcb_get_property_value_length(reply.get()) / 4};
+    }
+
+    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property,
+                                              xcb_atom_t type = XCB_ATOM_WINDOW) const {
+        const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 1), nullptr));
         if (!reply || xcb_get_property_value_length(reply.get()) != 4) {
             return XCB_NONE;
         }
@@ -220,6 +285,58 @@ private:
     ClientProcess m_process;
     xcb_window_t m_window = XCB_NONE;
     bool m_focused = false;
+};
+
+// An xterm showing one line of text, in front, with that line selected (PRIMARY) as a triple click selects it
+// unless `select` is false.
+class Terminal {
+public:
+    Terminal(DesktopSession& session, const QString& line, bool select = true)
+        : m_process(QStringLiteral("xterm"), {"-geometry", "40x4", "-e", "sh", "-c",
+                                              QStringLiteral("printf '%1\\n'; exec sleep 600").arg(line)}) {
+        xcb_connection_t* connection = session.connection();
+        if (!spinUntil([&] {
+                m_window = session.activeWindow();
+                return m_window != XCB_NONE && session.windowClass(m_window) == "XTerm";
+            })) {
+            return;
+        }
+        m_selected = !select;
+        if (!select) {
+            return;
+        }
+        // Repeated until xterm has drawn the line and owns PRIMARY.
+        QElapsedTimer sinceClick;
+        m_selected = spinUntil([&] {
+            if (QGuiApplication::clipboard()->text(QClipboard::Selection).contains(line)) {
+                return true;
+            }
+            if (!sinceClick.isValid() || sinceClick.elapsed() > 1000) {
+                const platform::x11::XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+                    connection, xcb_translate_coordinates(connection, m_window, session.root(), 10, 6), nullptr));
+                if (origin) {
+                    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, session.root(),
+                                        origin->dst_x, origin->dst_y, 0);
+                    for (int click = 0; click < 3; ++click) {
+                        xcb_test_fake_input(connection, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+                        xcb_test_fake_input(connection, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+                    }
+                    xcb_flush(connection);
+                }
+                sinceClick.start();
+            }
+            return false;
+        });
+    }
+
+    [[nodiscard]] bool ready() const { return m_selected; }
+    [[nodiscard]] xcb_window_t window() const { return m_window; }
+    [[nodiscard]] bool running() const { return m_process.running(); }
+
+private:
+    ClientProcess m_process;
+    xcb_window_t m_window = XCB_NONE;
+    bool m_selected = false;
 };
 
 } // namespace norik::tests

@@ -2,12 +2,16 @@
 // The whole desktop path on a private X server: norik started as a user would, its hot key pressed
 // over another application's selection, the review fetched from a local model server, shown, recorded
 // and dismissed, with the focus handed back.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <ranges>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,7 +28,9 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include "app/capture/CaptureSession.h"
 #include "platform/x11/TrayHost.h"
@@ -51,6 +57,7 @@ constexpr xcb_keycode_t escape = 9;
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
 constexpr int errorWidth = 320;
+constexpr int noticeWidth = 300;
 const QByteArray settingsTitle = QByteArrayLiteral("Norik Settings");
 
 const QString sentence = QStringLiteral("He go to school every days.");
@@ -173,10 +180,12 @@ protected:
         return taken;
     }
 
-    static void pressHotKey() {
+    // The keys go up once `released` holds, as a user's fingers leave them when the panel shows.
+    static void pressHotKey(const std::function<bool()>& released = [] { return true; }) {
         for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
             s_session->fakeKey(XCB_KEY_PRESS, key);
         }
+        EXPECT_TRUE(spinUntil(released));
         for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
             s_session->fakeKey(XCB_KEY_RELEASE, key);
         }
@@ -197,9 +206,10 @@ protected:
         xcb_flush(s_session->connection());
     }
 
+    // On the keyboard device, as a user's own key: Norik rightly ignores keys typed through XTEST elsewhere.
     static void pressEscape() {
-        s_session->fakeKey(XCB_KEY_PRESS, escape);
-        s_session->fakeKey(XCB_KEY_RELEASE, escape);
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, escape));
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, escape));
     }
 
     static QByteArray windowName(xcb_window_t window) {
@@ -323,13 +333,16 @@ protected:
         ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
     }
 
-    void expectTheSelectionSent() {
-        ASSERT_TRUE(spinUntil([&] { return !m_server.requests().empty(); })) << "no request reached the model server";
+    // The request number `count` reached the model server with `text` in it.
+    void expectTheSelectionSent(const QString& text = sentence, std::size_t count = 1) {
+        ASSERT_TRUE(spinUntil([&] { return m_server.requests().size() >= count; }))
+            << "request " << count << " did not reach the model server";
         const std::vector<test::RecordedRequest> requests = m_server.requests();
-        ASSERT_EQ(requests.size(), 1U);
-        EXPECT_EQ(requests[0].method, "POST");
-        EXPECT_EQ(requests[0].path, "/api/chat");
-        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(requests[0].body)).object();
+        ASSERT_EQ(requests.size(), count);
+        const test::RecordedRequest& request = requests.back();
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path, "/api/chat");
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
         EXPECT_EQ(body.value("model").toString(), "llama3");
         QString userMessage;
         for (const auto message : body.value("messages").toArray()) {
@@ -337,7 +350,7 @@ protected:
                 userMessage = message.toObject().value("content").toString();
             }
         }
-        EXPECT_TRUE(userMessage.contains(sentence)) << userMessage.toStdString();
+        EXPECT_TRUE(userMessage.contains(text)) << userMessage.toStdString();
     }
 
     void dismissAndExpectFocusBack() {
@@ -364,6 +377,14 @@ TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesThe
     ASSERT_TRUE(panel.has_value()) << "no result panel " << resultWidth << " pixels wide";
     EXPECT_FALSE(panelOfWidth(loadingWidth).has_value());
     EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-result-panel.png")));
+    // On every workspace and above other windows.
+    EXPECT_TRUE(spinUntil([&] {
+        const QList<xcb_atom_t> state = s_session->windowAtoms(panel->id, "_NET_WM_STATE");
+        const bool everywhere =
+            state.contains(s_session->atom("_NET_WM_STATE_STICKY")) ||
+            s_session->windowProperty(panel->id, s_session->atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL) == 0xFFFFFFFFU;
+        return everywhere && state.contains(s_session->atom("_NET_WM_STATE_ABOVE"));
+    })) << "the panel is not sticky and above";
 
     QJsonArray recorded;
     EXPECT_TRUE(spinUntil([&] {
@@ -379,14 +400,88 @@ TEST_F(DesktopReviewTest, HotKeyReviewsTheSelectionShowsRecordsAndEscapeGivesThe
     EXPECT_EQ(m_norik.state(), QProcess::Running);
 }
 
+TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"));
+    ASSERT_TRUE(terminal.ready());
+    pressHotKey([] {
+        const std::vector<Window> panels = norikWindows();
+        return !panels.empty() && s_session->activeWindow() == panels.front().id;
+    });
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(QStringLiteral("terminal words")));
+    ASSERT_TRUE(settledPanel(resultWidth).has_value());
+    pressEscape();
+    ASSERT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
+
+    activate(m_editor->window());
+    ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
+    pressHotKey();
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
+}
+
+TEST_F(DesktopReviewTest, ASelectionTheApplicationAlreadyCopiedIsReviewed) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    tests::ClientProcess editor(QStringLiteral("wish"),
+                                {QStringLiteral(NORIK_CAPTURE_COPIED_EDITOR), "-name", "tkeditor", sentence});
+    ASSERT_TRUE(editor.waitForLine("focused"));
+    ASSERT_TRUE(spinUntil([] { return s_session->windowClass(s_session->activeWindow()) == "Tkeditor"; }));
+
+    pressHotKey();
+
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+}
+
+TEST_F(DesktopReviewTest, EscapeInTheWindowTheUserMovedOnToClosesThePanelAndLeavesTheFocusThere) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(reviewSelection());
+    const std::optional<Window> panel = settledPanel(resultWidth);
+    ASSERT_TRUE(panel.has_value());
+    const Editor other(*s_session, QStringList{"--text", "elsewhere"});
+    ASSERT_TRUE(other.ready());
+
+    // The window manager drops the panel from its list after it has handled whatever Norik asked before.
+    const auto listed = [&] {
+        const xcb_atom_t clientList = s_session->atom("_NET_CLIENT_LIST");
+        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            s_session->connection(),
+            xcb_get_property(s_session->connection(), 0, s_session->root(), clientList, XCB_ATOM_WINDOW, 0, 1024),
+            nullptr));
+        const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+        return std::ranges::find(windows, windows + xcb_get_property_value_length(reply.get()) / 4, panel->id) !=
+               windows + xcb_get_property_value_length(reply.get()) / 4;
+    };
+    ASSERT_TRUE(listed());
+    pressEscape();
+    ASSERT_TRUE(spinUntil([&] { return !listed(); })) << "Escape left the panel up";
+    const XcbReply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(s_session->connection(), xcb_get_input_focus(s_session->connection()), nullptr));
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus->focus, other.window());
+    EXPECT_EQ(s_session->activeWindow(), other.window());
+}
+
 TEST_F(DesktopReviewTest, AFailingModelServerShowsTheErrorPanelAndRecordsNothing) {
+    m_environment.insert("QT_SCALE_FACTOR", "2");
     m_server.respond("POST", "/api/chat", 500, R"({"error":"model crashed"})");
     ASSERT_NO_FATAL_FAILURE(reviewSelection());
 
-    const std::optional<Window> panel = settledPanel(errorWidth);
-    ASSERT_TRUE(panel.has_value()) << "no error panel " << errorWidth << " pixels wide";
-    EXPECT_FALSE(panelOfWidth(resultWidth).has_value());
+    const std::optional<Window> panel = settledPanel(2 * errorWidth);
+    ASSERT_TRUE(panel.has_value()) << "no error panel " << 2 * errorWidth << " pixels wide";
+    EXPECT_FALSE(panelOfWidth(2 * resultWidth).has_value());
     EXPECT_TRUE(saveScreenshot(QStringLiteral("e2e-error-panel.png")));
+    // Cut to its outline in the screen's own pixels: an edge at an odd pixel exists only at that precision.
+    const XcbReply<xcb_shape_get_rectangles_reply_t> shape(xcb_shape_get_rectangles_reply(
+        s_session->connection(), xcb_shape_get_rectangles(s_session->connection(), panel->id, XCB_SHAPE_SK_BOUNDING),
+        nullptr));
+    ASSERT_NE(shape, nullptr);
+    const std::span rectangles(xcb_shape_get_rectangles_rectangles(shape.get()),
+                               static_cast<std::size_t>(xcb_shape_get_rectangles_rectangles_length(shape.get())));
+    EXPECT_TRUE(std::ranges::any_of(rectangles, [](const xcb_rectangle_t& rect) { return rect.x % 2 == 1; }));
+    const auto rightEdges =
+        rectangles | std::views::transform([](const xcb_rectangle_t& rect) { return rect.x + rect.width; });
+    EXPECT_EQ(std::ranges::max(rightEdges), panel->width);
     const Result listed = norikCommand({"history", "--json"});
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_TRUE(QJsonDocument::fromJson(listed.out).isArray()) << listed.out.toStdString();
@@ -417,6 +512,10 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
         << "the settings window stayed behind";
     EXPECT_EQ(norikWindows(settingsTitle).size(), 1U) << "a second settings window opened";
     EXPECT_EQ(s_tray->icon()->window, icon) << "another tray icon docked";
+
+    // The hot key still counts over Norik's own window; nothing is selected there.
+    pressHotKey();
+    EXPECT_TRUE(spinUntil([] { return panelOfWidth(noticeWidth).has_value(); })) << "the hot key did nothing";
     EXPECT_EQ(m_norik.state(), QProcess::Running);
 }
 

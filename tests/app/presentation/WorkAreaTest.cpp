@@ -34,7 +34,8 @@ protected:
     }
 
     void TearDown() override {
-        for (const char* name : {"_NET_WORKAREA", "_GTK_WORKAREAS_D0", "_GTK_WORKAREAS_D1", "_NET_CURRENT_DESKTOP"}) {
+        for (const char* name :
+             {"_NET_WORKAREA", "_GTK_WORKAREAS_D0", "_GTK_WORKAREAS_D1", "_NET_CURRENT_DESKTOP", "_NET_CLIENT_LIST"}) {
             xcb_delete_property(m_connection, m_root, atom(name));
         }
         xcb_flush(m_connection);
@@ -49,10 +50,21 @@ protected:
         return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     }
 
-    void set(const std::string& name, const std::vector<std::uint32_t>& values) {
-        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_root, atom(name), XCB_ATOM_CARDINAL, 32,
-                            static_cast<std::uint32_t>(values.size()), values.data());
+    void set(const std::string& name, const std::vector<std::uint32_t>& values, xcb_window_t window = XCB_NONE,
+             xcb_atom_t type = XCB_ATOM_CARDINAL) {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window == XCB_NONE ? m_root : window, atom(name), type,
+                            32, static_cast<std::uint32_t>(values.size()), values.data());
         xcb_flush(m_connection);
+    }
+
+    // A dock listed by the window manager, with these struts.
+    void dock(const std::vector<std::uint32_t>& partialStrut) {
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, 0, window, m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        set("_NET_WM_STRUT_PARTIAL", partialStrut, window);
+        m_docks.push_back(window);
+        set("_NET_CLIENT_LIST", m_docks, m_root, XCB_ATOM_WINDOW);
     }
 
     [[nodiscard]] std::optional<QRect> area() const { return x11WorkArea(m_connection, m_root, kScreen); }
@@ -68,6 +80,7 @@ protected:
 
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_NONE;
+    std::vector<xcb_window_t> m_docks;
 };
 
 TEST_F(WorkAreaTest, NetWorkAreaGivesTheTopBarToThePanel) {
@@ -83,6 +96,18 @@ TEST_F(WorkAreaTest, NetWorkAreaOfTheCurrentDesktopIsCutToTheScreen) {
     set("_NET_CURRENT_DESKTOP", {1});
     EXPECT_EQ(area(), QRect(0, 32, 1920, 1048));
     EXPECT_EQ(panelTopInset(), 32);
+}
+
+TEST_F(WorkAreaTest, UnderAWindowManagerOnlyTheDocksAlongTheScreenCount) {
+    // Spans a bar on a monitor to the right as well; only the docks tell which monitor has which.
+    set("_NET_WORKAREA", {0, 50, 3840, 1030});
+    dock({0, 0, 50, 0, 0, 0, 0, 0, 1920, 3839, 0, 0});
+    EXPECT_EQ(area(), kScreen);
+    dock({0, 0, 28, 0, 0, 0, 0, 0, 0, 1919, 0, 0});
+    dock({0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 200, 800});
+    EXPECT_EQ(area(), QRect(0, 28, 1920, 1012));
+    EXPECT_EQ(panelTopInset(), 28);
+    EXPECT_EQ(NotchReviewPresenter::maximumResultHeight(QGuiApplication::primaryScreen()), 728); // 72 % of 1012
 }
 
 TEST_F(WorkAreaTest, GtkWorkAreasOfTheScreensMonitorWin) {

@@ -2,6 +2,7 @@
 #include "core/preferences/Preferences.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -77,6 +78,19 @@ TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKey) {
     store("provider", std::string("local"));
     EXPECT_EQ(m_preferences.snapshot().apiKey, "");
     EXPECT_EQ(m_preferences.snapshot().model, "");
+}
+
+TEST_F(PreferencesTest, WithoutAStoredKeyTheProvidersEnvironmentVariableServesAndTheLocalOneTakesNone) {
+    ::setenv("ANTHROPIC_API_KEY", "sk-ant-environment", 1);
+    ::setenv("OPENAI_API_KEY", "sk-openai-environment", 1);
+    m_secrets.store("sk-openai-stored", "apiKey.openAI");
+
+    EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-ant-environment");
+    EXPECT_EQ(m_preferences.snapshotWithoutKey().apiKey, "");
+    EXPECT_EQ(m_preferences.apiKey(LLMProvider::openAI), "sk-openai-stored");
+    EXPECT_EQ(m_preferences.apiKey(LLMProvider::local), "");
+    ::unsetenv("ANTHROPIC_API_KEY");
+    ::unsetenv("OPENAI_API_KEY");
 }
 
 TEST_F(PreferencesTest, AWrongTypeReadsAsTheDefaultKeyByKeyButStoredStringsStayAsTheyAre) {

@@ -2,6 +2,7 @@
 #include "platform/secret/SecretServiceStore.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,7 +11,10 @@
 #include <libsecret/secret.h>
 #include <unistd.h>
 
+#include "support/TestFiles.h"
+
 #include "core/preferences/Preferences.h"
+#include "platform/secret/FileSecretStore.h"
 #include "platform/secret/SecretStoreFactory.h"
 
 namespace norik::platform {
@@ -90,8 +94,32 @@ protected:
     SecretServiceStore m_store{m_service};
 };
 
+TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUse) {
+    const tests::TemporaryFolder folder;
+    const std::string account = Preferences::apiKeyAccount(LLMProvider::openAI);
+    std::vector<std::filesystem::path> announced;
+    SessionSecretStore store(m_service, folder.path() / "secrets.json",
+                             [&](const std::filesystem::path& file) { announced.push_back(file); });
+    const std::string bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string runtimeFolder = runtime != nullptr ? runtime : "";
+    // As before the keyring started: no bus at all.
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
+    store.store("sk-before", account);
+    store.store("sk-before-again", account);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
+
+    store.store("sk-after", account);
+
+    EXPECT_EQ(FileSecretStore(folder.path() / "secrets.json").read(account), "sk-before-again");
+    EXPECT_EQ(m_store.read(account), "sk-after");
+    EXPECT_EQ(store.read(account), "sk-after");
+    EXPECT_EQ(announced, std::vector<std::filesystem::path>{folder.path() / "secrets.json"});
+}
+
 TEST_F(SecretServiceStoreTest, AddsALabelledItemToTheDefaultCollectionAndReplacesItInPlace) {
-    EXPECT_NE(dynamic_cast<SecretServiceStore*>(makeSecretStore().get()), nullptr);
     const std::string account = Preferences::apiKeyAccount(LLMProvider::anthropic);
     EXPECT_EQ(m_store.read(account), std::nullopt);
     m_store.store("sk-first", account);

@@ -7,8 +7,10 @@
 #include <optional>
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <gtest/gtest.h>
 #include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "platform/x11/XcbHandles.h"
 #include "platform/x11/XvfbServer.h"
@@ -22,8 +24,10 @@ using platform::x11::XcbReply;
 
 // No such device: the monitor then counts the XTEST keyboard too.
 constexpr std::string_view kNoDevice = "no such input device";
-// Q on an evdev keymap: any key but Escape.
+// Q and Escape on an evdev keymap.
 constexpr xcb_keycode_t kOtherKeyCode = 24;
+constexpr xcb_keycode_t kEscapeKeyCode = 9;
+constexpr xcb_keycode_t kCapsLockKeyCode = 66;
 
 // Xvfb's only real keyboard is the XTEST one, so a press through XTEST is the one press a test can make.
 // Monitors that count it are told to ignore a device that does not exist; the default monitor is the one
@@ -53,7 +57,7 @@ protected:
 
     static std::unique_ptr<GlobalKeyMonitor> monitor(int& presses, std::string_view ignoredDevice = kNoDevice) {
         auto created = GlobalKeyMonitor::create(
-            nullptr, GlobalKeyMonitor::escapeKeyCode(), [&presses] { ++presses; }, ignoredDevice);
+            nullptr, XKB_KEY_Escape, [&presses] { ++presses; }, ignoredDevice);
         EXPECT_TRUE(created) << created.error();
         return created ? *std::move(created) : nullptr;
     }
@@ -91,8 +95,26 @@ protected:
     std::optional<XcbConnection> m_injector;
 };
 
-TEST_F(GlobalKeyMonitorTest, EscapeIsKeyCodeNineAsTheKeyTableSays) {
-    EXPECT_EQ(GlobalKeyMonitor::escapeKeyCode(), 9);
+TEST_F(GlobalKeyMonitorTest, EscapeCountsByItsKeysymWhereverTheKeymapPutsIt) {
+    int presses = 0;
+    const auto escape = monitor(presses);
+    ASSERT_TRUE(escape);
+    escape->setActive(true);
+    const auto keymapOptions = [](const char* option) {
+        QProcess setxkbmap;
+        setxkbmap.start(QStringLiteral("setxkbmap"), {"-option", "", "-option", option});
+        return setxkbmap.waitForFinished() && setxkbmap.exitCode() == 0;
+    };
+    ASSERT_TRUE(keymapOptions("caps:swapescape"));
+
+    tap(kEscapeKeyCode);
+    tap(kCapsLockKeyCode);
+    tap(kCapsLockKeyCode);
+    const bool counted = processUntil([&] { return presses >= 2; });
+    settle();
+    EXPECT_TRUE(keymapOptions(""));
+    EXPECT_TRUE(counted);
+    EXPECT_EQ(presses, 2);
 }
 
 TEST_F(GlobalKeyMonitorTest, ActiveMonitorSeesEscapeOnlyOncePerPressAndNotOtherKeys) {
@@ -101,7 +123,7 @@ TEST_F(GlobalKeyMonitorTest, ActiveMonitorSeesEscapeOnlyOncePerPressAndNotOtherK
     ASSERT_TRUE(escape);
     escape->setActive(true);
     tap(kOtherKeyCode);
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     ASSERT_TRUE(processUntil([&] { return presses >= 1; }));
     settle();
     EXPECT_EQ(presses, 1);
@@ -116,18 +138,18 @@ TEST_F(GlobalKeyMonitorTest, InactiveMonitorSeesNothingAndStopsWhenDeactivated) 
     const auto idle = monitor(presses);
     ASSERT_TRUE(idle);
 
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     ASSERT_TRUE(processUntil([&] { return witnessed == 1; }));
     settle();
     EXPECT_EQ(presses, 0);
 
     idle->setActive(true);
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     ASSERT_TRUE(processUntil([&] { return presses == 1; }));
 
     idle->setActive(false);
     EXPECT_FALSE(idle->isActive());
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     ASSERT_TRUE(processUntil([&] { return witnessed == 3; }));
     settle();
     EXPECT_EQ(presses, 1);
@@ -143,7 +165,7 @@ TEST_F(GlobalKeyMonitorTest, PressesFromTheXTestKeyboardDoNotCountByDefault) {
     ASSERT_TRUE(escape);
     escape->setActive(true);
 
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     ASSERT_TRUE(processUntil([&] { return witnessed == 1; }));
     settle();
     EXPECT_EQ(presses, 0);
@@ -186,10 +208,10 @@ TEST_F(GlobalKeyMonitorTest, FocusedApplicationStillGetsItsEscape) {
     ASSERT_TRUE(focus);
     ASSERT_EQ(focus->focus, window);
 
-    tap(GlobalKeyMonitor::escapeKeyCode());
+    tap(kEscapeKeyCode);
     const auto press = nextEvent(XCB_KEY_PRESS);
     ASSERT_TRUE(press) << "the focused window did not get Escape";
-    EXPECT_EQ(reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail, GlobalKeyMonitor::escapeKeyCode());
+    EXPECT_EQ(reinterpret_cast<const xcb_key_press_event_t*>(press.get())->detail, kEscapeKeyCode);
     EXPECT_TRUE(processUntil([&] { return presses == 1; }));
 }
 
