@@ -90,6 +90,9 @@ public:
     // False suspends every hot key; true takes them again.
     void setEnabled(bool enabled);
     [[nodiscard]] bool isEnabled(const Name& name) const;
+    // Whether the name's stored shortcut holds a system hot key (suspended while a menu is open or the hot keys
+    // are disabled). False for a name without a shortcut and for one whose registration failed.
+    [[nodiscard]] bool isRegistered(const Name& name) const;
 
     // Set by a shortcut recorder while it records: no action runs.
     [[nodiscard]] bool isPaused() const;
@@ -116,6 +119,7 @@ private:
     void handle(const Shortcut& shortcut, EventType type);
     void endStream(const Name& name, std::uint64_t id);
     void postChange(const Name& name);
+    void registrationFailed(const Shortcut& shortcut);
 
     SettingsStore& m_store;
     NotificationCenter m_notifications;
