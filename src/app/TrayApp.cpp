@@ -25,6 +25,8 @@
 #include "app/shortcuts/GlobalKeyMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
+#include "app/shortcuts/Recorder.h"
+#include "app/shortcuts/RecorderContext.h"
 #include "app/updates/UpdaterManager.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
@@ -32,6 +34,7 @@
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
+#include "platform/desktop/SystemShortcuts.h"
 #include "platform/secret/SecretStoreFactory.h"
 #include "platform/x11/XcbHandles.h"
 
@@ -111,6 +114,21 @@ int runTrayApp(int argc, char** argv) {
     };
     core::shortcuts::Registry shortcuts(settings, backend, describe);
     const MenuShortcutMonitor menuShortcuts(shortcuts);
+    // Asked when a recorder meets a combination, on a connection of its own; built at the first question.
+    std::unique_ptr<platform::SystemShortcuts> system;
+    RecorderContext recorderContext{
+        shortcuts, &backend.layout(), [&](const core::shortcuts::Shortcut& shortcut) {
+            if (!system) {
+                auto created = platform::SystemShortcuts::create(display.isEmpty() ? nullptr : display.constData());
+                if (!created) {
+                    return false;
+                }
+                system = *std::move(created);
+            }
+            const core::shortcuts::Name& review = HotkeyManager::reviewSelection();
+            const auto own = shortcuts.isRegistered(review) ? shortcuts.getShortcut(review) : std::nullopt;
+            return system->isReserved(shortcut, own);
+        }};
 
     QSystemTrayIcon tray(QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")));
     const bool wayland = inWaylandSession();
@@ -149,11 +167,7 @@ int runTrayApp(int argc, char** argv) {
     std::optional<SettingsView> settingsView;
     const auto openSettings = [&] {
         if (!settingsView) {
-            settingsView.emplace(settings, *secrets, preferences, history, [&shortcuts, describe] {
-                const std::optional<core::shortcuts::Shortcut> shortcut =
-                    shortcuts.getShortcut(HotkeyManager::reviewSelection());
-                return shortcut ? QString::fromStdString(describe(*shortcut)) : QString();
-            });
+            settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
         }
         settingsView->showAndRaise();
     };
@@ -183,6 +197,19 @@ int runTrayApp(int argc, char** argv) {
             QDesktopServices::openUrl(pageOfLatestMessage);
         }
     });
+    // A shortcut that does nothing must not go unnoticed: at start, after every change and after a keyboard
+    // change that lost the grab.
+    const auto failureObserver = shortcuts.notifications().addObserver(
+        core::shortcuts::hotKeyRegistrationDidFail, [&](const core::shortcuts::Notification& notification) {
+            const auto shortcut =
+                shortcuts.getShortcut(std::get<core::shortcuts::Name>(notification.userInfo.at("name")));
+            if (shortcut) {
+                pageOfLatestMessage.clear();
+                tray.showMessage(QStringLiteral("Norik"),
+                                 unregisteredShortcutWarning(recorderContext.describe(*shortcut)),
+                                 QSystemTrayIcon::Warning);
+            }
+        });
     QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
     QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettings);
 

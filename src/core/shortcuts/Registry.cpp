@@ -133,6 +133,49 @@ void Registry::resetAll() {
     reset(names);
 }
 
+void Registry::reloadFromStore() {
+    assertMainThread();
+    std::set<Name> users;
+    for (const auto& [key, value] : m_store.all()) {
+        if (key.starts_with(storageKeyPrefix)) {
+            users.emplace(key.substr(storageKeyPrefix.size()));
+        }
+    }
+    const auto collect = [&](const auto& map) {
+        for (const auto& [name, entries] : map) {
+            users.insert(name);
+        }
+    };
+    collect(m_keyDownHandlers);
+    collect(m_keyUpHandlers);
+    collect(m_streamKeyDownHandlers);
+    collect(m_streamKeyUpHandlers);
+    std::set<Shortcut> wanted;
+    for (const Name& name : users) {
+        if (const auto shortcut = getShortcut(name)) {
+            wanted.insert(*shortcut);
+        }
+    }
+    bool changed = false;
+    for (const Shortcut& shortcut : std::set<Shortcut>(m_registeredShortcuts)) {
+        if (!wanted.contains(shortcut)) {
+            unregister(shortcut);
+            changed = true;
+        }
+    }
+    for (const Shortcut& shortcut : wanted) {
+        if (!m_registeredShortcuts.contains(shortcut)) {
+            ensureRegistered(shortcut);
+            changed = true;
+        }
+    }
+    if (changed) {
+        for (const Name& name : users) {
+            postChange(name);
+        }
+    }
+}
+
 void Registry::enable(const std::vector<Name>& names) {
     for (const Name& name : names) {
         if (const auto shortcut = getShortcut(name)) {

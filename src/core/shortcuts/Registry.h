@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -97,6 +98,12 @@ public:
     // Set by a shortcut recorder while it records: no action runs.
     [[nodiscard]] bool isPaused() const;
     void setPaused(bool paused);
+
+    // Brings the registrations in line with the store after another process changed it: the hot keys of
+    // shortcuts no longer stored are released and newly stored ones registered, and when anything changed,
+    // every name with an action, a stream or a stored entry is posted as changed.
+    void reloadFromStore();
+    [[nodiscard]] const std::filesystem::path& storePath() const { return m_store.path(); }
 
     // While a menu of the application is open the hot keys are released and its key events come here.
     void setMenuOpen(bool open);

@@ -276,6 +276,23 @@ TEST_F(RegistryTest, ARefusedOrLostRegistrationIsPrintedAndReportedUnderItsNames
     EXPECT_TRUE(m_output.str().ends_with(": -50\n")) << m_output.str();
 }
 
+TEST_F(RegistryTest, AChangeWrittenByAnotherProcessMovesTheHotKeyOnReload) {
+    registry().declare(m_review);
+    registry().onKeyDown(m_review, [] {});
+    registry().reloadFromStore();
+    EXPECT_EQ(m_changes, std::vector<std::string>{"reviewSelection"}) << "an unchanged store posts nothing";
+
+    ASSERT_TRUE(m_store.set("GlobalShortcuts_reviewSelection", kF5.toJson()));
+    registry().reloadFromStore();
+    EXPECT_FALSE(isRegistered(kOptionCommandSpace));
+    EXPECT_TRUE(isRegistered(kF5));
+    EXPECT_EQ(m_changes.back(), "reviewSelection");
+
+    ASSERT_TRUE(m_store.set("GlobalShortcuts_reviewSelection", false));
+    registry().reloadFromStore();
+    EXPECT_TRUE(m_backend.registered().empty());
+}
+
 TEST_F(RegistryTest, ResettingRestoresDefaultsAndResetAllClearsEveryStoredShortcut) {
     registry().declare(m_review);
     registry().setShortcut(kF5, m_review);
