@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include "core/shortcuts/NorikShortcuts.h"
 #include "core/shortcuts/Registry.h"
 #include "core/shortcuts/Shortcut.h"
 

@@ -17,12 +17,12 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/HotkeyManager.h"
 #include "app/shortcuts/Recorder.h"
 #include "core/history/HistoryStore.h"
 #include "core/preferences/FileStorage.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SecretStore.h"
+#include "core/shortcuts/NorikShortcuts.h"
 
 namespace norik::app {
 
@@ -120,7 +120,7 @@ void SettingsView::buildForm() {
 
     QFormLayout* form = nullptr;
     addSection(column, QStringLiteral("Shortcut"), form);
-    form->addRow(QStringLiteral("Review selection:"), new Recorder(HotkeyManager::reviewSelection(), m_shortcuts));
+    form->addRow(QStringLiteral("Review selection:"), new Recorder(core::shortcuts::reviewSelection(), m_shortcuts));
 
     addSection(column, QStringLiteral("AI backend"), m_backend);
     m_provider = new QComboBox(content);
