@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -20,6 +21,7 @@
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/instance/InstanceService.h"
+#include "app/onboarding/OnboardingController.h"
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/settings/SettingsView.h"
 #include "app/shortcuts/GlobalKeyMonitor.h"
@@ -57,6 +59,11 @@ bool inWaylandSession() {
 constexpr const char* kWaylandNote =
     "In this Wayland session the shortcut only works over X11 windows. To review from any window, bind the "
     "command \"norik trigger\" to a shortcut in your desktop's keyboard settings.";
+
+constexpr const char* kCopyAdvice =
+    "It needs an X11 session whose server offers the XTEST extension; in a Wayland session its keys only reach "
+    "X11 windows. To review from any window, bind the command \"norik trigger\" to a shortcut in your desktop's "
+    "keyboard settings.";
 
 } // namespace
 
@@ -171,6 +178,25 @@ int runTrayApp(int argc, char** argv) {
         }
         settingsView->showAndRaise();
     };
+
+    OnboardingController onboarding(OnboardingView::Actions{
+                                        .onDone = {},
+                                        .openSettings = openSettings,
+                                        .canSendCopy = [&trust, wayland] { return !wayland && trust.isTrusted(); },
+                                        .explainCopy =
+                                            [] {
+                                                auto* box = new QMessageBox(
+                                                    QMessageBox::Information, QStringLiteral("Norik"),
+                                                    QStringLiteral("In this session Norik cannot press Copy in other "
+                                                                   "windows."),
+                                                    QMessageBox::Ok);
+                                                box->setInformativeText(QString::fromUtf8(kCopyAdvice));
+                                                box->setAttribute(Qt::WA_DeleteOnClose);
+                                                box->open();
+                                            },
+                                    },
+                                    recorderContext);
+    coordinator.setOnboarding(&onboarding);
 
     MenuBarContent content(coordinator, updater, openSettings);
     tray.setContextMenu(&content.menu());

@@ -113,6 +113,8 @@ protected:
         ASSERT_EQ(norikCommand({"config", "set", "localEndpoint", QString::fromStdString(m_server.baseUrl())}).exitCode,
                   0);
         ASSERT_EQ(norikCommand({"config", "set", "model.local", "llama3"}).exitCode, 0);
+        // A user who went through the first-run window, which would otherwise take the focus from the editor.
+        ASSERT_EQ(norikCommand({"config", "set", "hasCompletedOnboarding", "true"}).exitCode, 0);
 
         m_editor = std::make_unique<Editor>(*s_session, QStringList{"--text", sentence, "--select"});
         ASSERT_TRUE(m_editor->ready());
