@@ -6,10 +6,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <xcb/xcb.h>
 
 #include "app/shortcuts/LocalEventMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
@@ -198,6 +200,10 @@ void RecorderField::endRecording() {
         m_mouseMonitor.release()->deleteLater();
     }
     releaseKeyboard();
+    // Sent at once rather than with Qt's next flush, so that the next key press already reaches the hot keys.
+    if (const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        xcb_flush(x11->connection());
+    }
     setPlaceholderText(localized("record_shortcut"));
     m_context.registry.setPaused(false);
     postRecorderActive(m_context.registry, false);
