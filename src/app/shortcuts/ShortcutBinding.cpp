@@ -16,14 +16,14 @@ using core::shortcuts::Name;
 using core::shortcuts::Notification;
 
 // Names the one binding child of an action.
-const QString kBindingName = QStringLiteral("norikShortcutBinding");
+constexpr const char* kBindingName = "norikShortcutBinding";
 
 // Lives as a child of the action it binds, so that the binding ends with the action.
 class ActionBinding final : public QObject {
 public:
     ActionBinding(QAction& action, RecorderContext& context, Name name, bool outsideRecording)
         : QObject(&action), m_action(action), m_context(context), m_name(std::move(name)) {
-        setObjectName(kBindingName);
+        setObjectName(QString::fromLatin1(kBindingName));
         auto& notifications = context.registry.notifications();
         m_changeObserver = notifications.addObserver(
             core::shortcuts::shortcutByNameDidChange, [this](const Notification& notification) {
@@ -71,7 +71,7 @@ private:
 };
 
 void bind(QAction& action, RecorderContext& context, const std::optional<Name>& name, bool outsideRecording) {
-    for (QObject* old : action.findChildren<QObject*>(kBindingName, Qt::FindDirectChildrenOnly)) {
+    for (QObject* old : action.findChildren<QObject*>(QString::fromLatin1(kBindingName), Qt::FindDirectChildrenOnly)) {
         delete old;
     }
     if (name) {

@@ -62,8 +62,8 @@ public:
     // An unknown id is ignored.
     virtual void unregisterHotKey(std::uint32_t id) = 0;
     // Called with the id of a hot key that the platform dropped by itself, e.g. when another client took its
-    // combination while the keyboard changed. A platform that never drops one ignores the handler.
-    virtual void setLossHandler(LossHandler /*handler*/) {}
+    // combination while the keyboard changed.
+    virtual void setLossHandler(LossHandler handler) = 0;
 };
 
 } // namespace norik::core::shortcuts

@@ -73,6 +73,7 @@ std::vector<Shortcut> serverReservedShortcuts() {
                                       Key::f7, Key::f8, Key::f9, Key::f10, Key::f11, Key::f12};
     const ModifierFlags ctrlAlt = ModifierFlags::command | ModifierFlags::option;
     std::vector<Shortcut> shortcuts;
+    shortcuts.reserve(kConsoleKeys.size() + 1);
     for (const Key key : kConsoleKeys) {
         shortcuts.emplace_back(key, ctrlAlt);
     }
