@@ -144,8 +144,11 @@ inline ProcessStatus status(qint64 pid) {
 }
 
 // The environment of a norik under measurement: settings, data and its instance socket all in `home`, and
-// no session bus, so it neither meets the user's own Norik nor touches their keys.
+// no session bus, so it neither meets the user's own Norik nor touches their keys. Its user has been through
+// the first-run window, which would otherwise open at every start and take the keyboard.
 inline QProcessEnvironment isolatedEnvironment(const QTemporaryDir& home) {
+    std::filesystem::create_directories(home.filePath("config/norik").toStdString());
+    std::ofstream(home.filePath("config/norik/settings.json").toStdString()) << R"({"hasCompletedOnboarding":true})";
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", home.path());
     environment.insert("XDG_CONFIG_HOME", home.filePath("config"));

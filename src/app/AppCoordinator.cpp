@@ -10,6 +10,7 @@
 
 #include "app/Background.h"
 #include "app/capture/SelectionCapture.h"
+#include "app/onboarding/Onboarding.h"
 #include "app/presentation/ReviewPresenter.h"
 
 namespace norik::app {
@@ -44,6 +45,15 @@ void AppCoordinator::start() {
         }
     });
     m_hotkey.start();
+    if (m_onboarding != nullptr && !m_preferences.hasCompletedOnboarding()) {
+        m_onboarding->show([coordinator = QPointer<AppCoordinator>(this)] {
+            if (coordinator) {
+                // A flag that cannot be written only means that onboarding opens again at the next start.
+                static_cast<void>(coordinator->m_preferences.setFromText(core::kOnboardingKey, "true"));
+            }
+        });
+        return;
+    }
     if (!m_trust.isTrusted()) {
         m_trust.requestTrust();
     }

@@ -20,6 +20,7 @@
 namespace norik::app {
 
 class AccessibilityTrust;
+class Onboarding;
 class ReviewPresenter;
 class SelectionCapture;
 
@@ -44,8 +45,12 @@ public:
     // Stops the review that runs, so that its model call ends at once instead of running on for nobody.
     ~AppCoordinator() override;
 
+    // The first-run window, borrowed for start(). Without one, start() never opens it.
+    void setOnboarding(Onboarding* onboarding) { m_onboarding = onboarding; }
+
     // The start-up wiring, once: the panel's dismissal cancels the running review, the review shortcut
-    // triggers, and the user is asked for trust when synthetic key events would not reach other programs.
+    // triggers, and then, until the user has finished onboarding with "Get started", the onboarding window
+    // opens; after that the user is asked for trust when synthetic key events would not reach other programs.
     void start();
 
     // Cancels the running review, if any, and starts a new one on the next turn of the event loop.
@@ -64,6 +69,7 @@ private:
     ReviewPresenter& m_presenter;
     SelectionCapture& m_capture;
     AccessibilityTrust& m_trust;
+    Onboarding* m_onboarding = nullptr;
     core::TutorService m_tutor;
     core::HistoryStore& m_history;
     core::Preferences& m_preferences;

@@ -7,18 +7,8 @@
 
 namespace norik::app {
 
-using core::shortcuts::Key;
-using core::shortcuts::ModifierFlags;
-using core::shortcuts::Name;
-using core::shortcuts::Shortcut;
-
 HotkeyManager::HotkeyManager(core::shortcuts::Registry& registry, QObject* parent)
     : QObject(parent), m_registry(registry) {}
-
-const Name& HotkeyManager::reviewSelection() {
-    static const Name name{"reviewSelection", Shortcut(Key::space, ModifierFlags::option | ModifierFlags::command)};
-    return name;
-}
 
 void HotkeyManager::setOnTrigger(std::function<void()> onTrigger) {
     m_onTrigger = std::move(onTrigger);
@@ -32,6 +22,17 @@ void HotkeyManager::start() {
             manager->m_onTrigger();
         }
     });
+    followStore();
+}
+
+// The store replaces its file by a rename, which only a watch on the folder sees; a burst of changes (the
+// temporary file, the rename, the lock) is read once.
+void HotkeyManager::followStore() {
+    m_reload.setSingleShot(true);
+    m_reload.setInterval(0);
+    connect(&m_reload, &QTimer::timeout, this, [this] { m_registry.reloadFromStore(); });
+    m_watcher.addPath(QString::fromStdString(m_registry.storePath().parent_path().string()));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_reload, qOverload<>(&QTimer::start));
 }
 
 } // namespace norik::app

@@ -10,10 +10,12 @@
 #include <set>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
@@ -26,11 +28,14 @@
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/instance/InstanceService.h"
+#include "app/onboarding/OnboardingController.h"
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/settings/SettingsView.h"
 #include "app/shortcuts/GlobalKeyMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
+#include "app/shortcuts/Recorder.h"
+#include "app/shortcuts/RecorderContext.h"
 #include "app/updates/UpdaterManager.h"
 #include "core/AppInfo.h"
 #include "core/history/HistoryStore.h"
@@ -39,6 +44,8 @@
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
+#include "platform/autostart/Autostart.h"
+#include "platform/desktop/SystemShortcuts.h"
 #include "platform/secret/SecretStoreFactory.h"
 #include "platform/x11/XcbHandles.h"
 
@@ -61,6 +68,11 @@ bool inWaylandSession() {
 constexpr const char* kWaylandNote =
     "In this Wayland session the shortcut only works over X11 windows. To review from any window, bind the "
     "command \"norik trigger\" to a shortcut in your desktop's keyboard settings.";
+
+constexpr const char* kCopyAdvice =
+    "It needs an X11 session whose server offers the XTEST extension; in a Wayland session its keys only reach "
+    "X11 windows. To review from any window, bind the command \"norik trigger\" to a shortcut in your desktop's "
+    "keyboard settings.";
 
 } // namespace
 
@@ -144,6 +156,21 @@ int runTrayApp(int argc, char** argv) {
     };
     core::shortcuts::Registry shortcuts(settings, backend, describe);
     const MenuShortcutMonitor menuShortcuts(shortcuts);
+    // Asked when a recorder meets a combination, on a connection of its own; built at the first question.
+    std::unique_ptr<platform::SystemShortcuts> system;
+    RecorderContext recorderContext{
+        shortcuts, &backend.layout(), [&](const core::shortcuts::Shortcut& shortcut) {
+            if (!system) {
+                auto created = platform::SystemShortcuts::create(display.isEmpty() ? nullptr : display.constData());
+                if (!created) {
+                    return false;
+                }
+                system = *std::move(created);
+            }
+            const core::shortcuts::Name& review = HotkeyManager::reviewSelection();
+            const auto own = shortcuts.isRegistered(review) ? shortcuts.getShortcut(review) : std::nullopt;
+            return system->isReserved(shortcut, own);
+        }};
 
     // Installed, the icon theme holds the symbolic icon, which panels recolour to suit themselves; a build tree
     // has only the built-in one.
@@ -183,14 +210,47 @@ int runTrayApp(int argc, char** argv) {
     std::optional<SettingsView> settingsView;
     const auto openSettings = [&] {
         if (!settingsView) {
-            settingsView.emplace(settings, *secrets, preferences, history, [&shortcuts, describe] {
-                const std::optional<core::shortcuts::Shortcut> shortcut =
-                    shortcuts.getShortcut(HotkeyManager::reviewSelection());
-                return shortcut ? QString::fromStdString(describe(*shortcut)) : QString();
-            });
+            settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
         }
         settingsView->showAndRaise();
     };
+
+    OnboardingController onboarding(OnboardingView::Actions{
+                                        .onDone = {},
+                                        .openSettings = openSettings,
+                                        .canSendCopy = [&trust, wayland] { return !wayland && trust.isTrusted(); },
+                                        .explainCopy =
+                                            [] {
+                                                auto* box = new QMessageBox(
+                                                    QMessageBox::Information, QStringLiteral("Norik"),
+                                                    QStringLiteral("In this session Norik cannot press Copy in other "
+                                                                   "windows."),
+                                                    QMessageBox::Ok);
+                                                box->setInformativeText(QString::fromUtf8(kCopyAdvice));
+                                                box->setAttribute(Qt::WA_DeleteOnClose);
+                                                box->open();
+                                            },
+                                    },
+                                    recorderContext);
+    coordinator.setOnboarding(&onboarding);
+    // Starting at login is what a tray app is for, so the first-run window offers it switched on; it is
+    // written only once the user has chosen "Get started".
+    QObject::connect(&onboarding, &OnboardingController::windowBuilt, &onboarding, [](OnboardingView* window) {
+        auto* startAtLogin = new QCheckBox(QStringLiteral("Start Norik at login"), window);
+        startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
+        startAtLogin->setChecked(true);
+        window->addOption(startAtLogin);
+    });
+    QObject::connect(&onboarding, &OnboardingController::completed, &onboarding, [&tellOnce](OnboardingView* window) {
+        const auto* startAtLogin = window->findChild<QCheckBox*>(QStringLiteral("startAtLogin"));
+        if (startAtLogin == nullptr || !startAtLogin->isChecked()) {
+            return;
+        }
+        if (const auto written = platform::Autostart().setEnabled(true); !written) {
+            tellOnce(QStringLiteral("Norik could not set itself to start at login: %1")
+                         .arg(QString::fromStdString(written.error())));
+        }
+    });
 
     MenuBarContent content(coordinator, updater, openSettings);
     tray.setContextMenu(&content.menu());
@@ -217,6 +277,19 @@ int runTrayApp(int argc, char** argv) {
             QDesktopServices::openUrl(pageOfLatestMessage);
         }
     });
+    // A shortcut that does nothing must not go unnoticed: at start, after every change and after a keyboard
+    // change that lost the grab.
+    const auto failureObserver = shortcuts.notifications().addObserver(
+        core::shortcuts::hotKeyRegistrationDidFail, [&](const core::shortcuts::Notification& notification) {
+            const auto shortcut =
+                shortcuts.getShortcut(std::get<core::shortcuts::Name>(notification.userInfo.at("name")));
+            if (shortcut) {
+                pageOfLatestMessage.clear();
+                tray.showMessage(QStringLiteral("Norik"),
+                                 unregisteredShortcutWarning(recorderContext.describe(*shortcut)),
+                                 QSystemTrayIcon::Warning);
+            }
+        });
     QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
     QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettings);
 

@@ -19,6 +19,7 @@
 #include "cli/KeyCommand.h"
 #include "cli/ModelsCommand.h"
 #include "cli/ReviewCommand.h"
+#include "cli/ShortcutCommand.h"
 #include "core/BuildVersion.h"
 
 namespace norik::cli {
@@ -54,6 +55,8 @@ struct Definitions {
     std::string key;
     std::string value;
     std::optional<core::LLMProvider> keyProvider;
+    std::vector<std::string> shortcutWords;
+    bool force = false;
     bool yes = false;
     bool statsJson = false;
     std::vector<std::pair<const CLI::App*, Action>> actions; // a nested command before its parent
@@ -128,6 +131,23 @@ void Definitions::define(CLI::App& app) {
     auto* stats = app.add_subcommand("stats", "Count the mistakes of each category, most frequent first");
     stats->add_flag("--json", statsJson, "Print the counts as JSON");
     on(stats, [this](Context& context) { return runStats(statsJson, context); });
+
+    auto* shortcut = app.add_subcommand("shortcut", "Show or change the review shortcut (default Ctrl+Alt+Space)");
+    shortcut->require_subcommand(0, 1);
+    auto* shortcutSet = shortcut->add_subcommand(
+        "set", "Change it, e.g. `norik shortcut set Ctrl+Shift+R`: Ctrl, Alt, Shift and Super, then one key");
+    shortcutSet->add_option("WORDS", shortcutWords, "The combination, as Norik shows it")->required();
+    shortcutSet->add_flag("--force", force, "Use a combination the system uses too");
+    on(shortcutSet, [this](Context& context) {
+        std::string words;
+        for (const std::string& word : shortcutWords) {
+            words.append(words.empty() ? "" : " ").append(word);
+        }
+        return runShortcutSet(words, force, context);
+    });
+    on(shortcut->add_subcommand("clear", "Remove it: no key reviews the selection until one is set"),
+       [](Context& context) { return runShortcutClear(context); });
+    on(shortcut, [](Context& context) { return runShortcutShow(context); });
 
     on(app.add_subcommand("trigger", "Ask the running Norik to review the selection; bind it to a desktop shortcut"),
        [](Context&) { return runInstanceRequest(platform::InstanceRequest::trigger); });

@@ -18,10 +18,12 @@
 #include <QVBoxLayout>
 
 #include "app/settings/AutostartSwitch.h"
+#include "app/shortcuts/Recorder.h"
 #include "core/history/HistoryStore.h"
 #include "core/preferences/FileStorage.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SecretStore.h"
+#include "core/shortcuts/NorikShortcuts.h"
 
 namespace norik::app {
 
@@ -89,10 +91,10 @@ QLineEdit* textField(const char* name, QWidget* parent) {
 } // namespace
 
 SettingsView::SettingsView(core::SettingsStore& settings, core::SecretStore& secrets, core::Preferences& preferences,
-                           core::HistoryStore& history, std::function<QString()> shortcutText,
+                           core::HistoryStore& history, RecorderContext& shortcuts,
                            ModelListRefresh::BaseUrls listingBaseUrls, QWidget* parent)
     : QWidget(parent), m_settings(settings), m_secrets(secrets), m_preferences(preferences), m_history(history),
-      m_shortcutText(std::move(shortcutText)), m_refresh(std::move(listingBaseUrls)) {
+      m_shortcuts(shortcuts), m_refresh(std::move(listingBaseUrls)) {
     setWindowTitle(QStringLiteral("Norik Settings"));
     buildForm();
     connect(&m_refresh, &ModelListRefresh::modelsListed, this, &SettingsView::modelsListed);
@@ -119,9 +121,7 @@ void SettingsView::buildForm() {
 
     QFormLayout* form = nullptr;
     addSection(column, QStringLiteral("Shortcut"), form);
-    m_shortcut = new QLabel(content);
-    m_shortcut->setObjectName(QStringLiteral("shortcut"));
-    form->addRow(QStringLiteral("Review selection:"), m_shortcut);
+    form->addRow(QStringLiteral("Review selection:"), new Recorder(core::shortcuts::reviewSelection(), m_shortcuts));
 
     addSection(column, QStringLiteral("AI backend"), m_backend);
     m_provider = new QComboBox(content);
@@ -237,7 +237,6 @@ void SettingsView::readPersisted(bool forceLoad) {
     showStoredText(m_localEndpoint, stringOr(values, kLocalEndpointKey));
     showStoredText(m_language, stringOr(values, kExplanationLanguageKey));
     showRetention(m_preferences.retentionLimit());
-    m_shortcut->setText(m_shortcutText());
     if (forceLoad || providerChanged) {
         load();
     }

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include "app/settings/ModelListRefresh.h"
+#include "app/shortcuts/RecorderContext.h"
 #include "core/preferences/SettingsStore.h"
 #include "core/providers/LLMProvider.h"
 
@@ -48,10 +49,9 @@ class SettingsView final : public QWidget {
 public:
     static constexpr int kContentWidth = 460;
 
-    // `shortcutText` gives the trigger shortcut as the desktop writes it ("Ctrl+Alt+Space"); it is asked again
-    // whenever the window is shown and whenever the settings file changes.
+    // `shortcuts` serves the recorder of the review shortcut.
     SettingsView(core::SettingsStore& settings, core::SecretStore& secrets, core::Preferences& preferences,
-                 core::HistoryStore& history, std::function<QString()> shortcutText,
+                 core::HistoryStore& history, RecorderContext& shortcuts,
                  ModelListRefresh::BaseUrls listingBaseUrls = ModelListRefresh::defaultBaseUrls(),
                  QWidget* parent = nullptr);
     SettingsView(const SettingsView&) = delete;
@@ -93,7 +93,7 @@ private:
     core::SecretStore& m_secrets;
     core::Preferences& m_preferences;
     core::HistoryStore& m_history;
-    std::function<QString()> m_shortcutText;
+    RecorderContext& m_shortcuts;
     ModelListRefresh m_refresh;
     QFileSystemWatcher m_watcher;
     QTimer m_reread;
@@ -106,7 +106,6 @@ private:
     // What the running listing was started for: provider text, key and endpoint.
     QString m_listedFor;
 
-    QLabel* m_shortcut = nullptr;
     QComboBox* m_provider = nullptr;
     QFormLayout* m_backend = nullptr;
     QLineEdit* m_apiKey = nullptr;

@@ -18,7 +18,6 @@ namespace {
 
 using Values = std::map<std::string, SettingValue>;
 
-constexpr std::string_view kOnboardingKey = "hasCompletedOnboarding";
 constexpr std::int64_t kDefaultRetentionLimit = 200;
 
 constexpr std::array kSettingKeys{

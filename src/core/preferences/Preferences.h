@@ -20,6 +20,7 @@ inline constexpr std::string_view kProviderKey = "provider";
 inline constexpr std::string_view kLocalEndpointKey = "localEndpoint";
 inline constexpr std::string_view kExplanationLanguageKey = "explanationLanguage";
 inline constexpr std::string_view kRetentionLimitKey = "retentionLimit";
+inline constexpr std::string_view kOnboardingKey = "hasCompletedOnboarding";
 // A non-empty value replaces the update feed address built in.
 inline constexpr std::string_view kUpdateFeedUrlKey = "updateFeedURL";
 

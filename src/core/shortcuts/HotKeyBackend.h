@@ -47,6 +47,7 @@ inline constexpr HotKeyStatus unsupportedModifier = -3;
 class HotKeyBackend {
 public:
     using EventHandler = std::function<void(std::uint32_t id, EventType type)>;
+    using LossHandler = std::function<void(std::uint32_t id)>;
 
     HotKeyBackend() = default;
     HotKeyBackend(const HotKeyBackend&) = delete;
@@ -60,6 +61,9 @@ public:
                                                                            const HotKeyChord& chord) = 0;
     // An unknown id is ignored.
     virtual void unregisterHotKey(std::uint32_t id) = 0;
+    // Called with the id of a hot key that the platform dropped by itself, e.g. when another client took its
+    // combination while the keyboard changed.
+    virtual void setLossHandler(LossHandler handler) = 0;
 };
 
 } // namespace norik::core::shortcuts

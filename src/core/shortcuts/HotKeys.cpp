@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/shortcuts/HotKeys.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -35,10 +36,12 @@ HotKeyChord chordFor(const Shortcut& shortcut) {
 HotKeys::HotKeys(HotKeyBackend& backend, Describer describe, std::ostream& out)
     : m_backend(backend), m_describe(std::move(describe)), m_out(out) {
     m_backend.setEventHandler([this](std::uint32_t id, EventType type) { dispatch(id, type); });
+    m_backend.setLossHandler([this](std::uint32_t id) { lost(id); });
 }
 
 HotKeys::~HotKeys() {
     m_backend.setEventHandler({});
+    m_backend.setLossHandler({});
     for (const auto& [id, hotKey] : m_hotKeys) {
         if (hotKey.registered) {
             m_backend.unregisterHotKey(static_cast<std::uint32_t>(id));
@@ -54,6 +57,7 @@ bool HotKeys::tryRegister(std::int64_t id, const Shortcut& shortcut) {
     }
     if (!result) {
         m_out << "Error registering hotkey " << m_describe(shortcut) << ": " << result.error() << std::endl;
+        failed(shortcut);
     }
     return result.has_value();
 }
@@ -78,6 +82,26 @@ void HotKeys::unregisterShortcut(const Shortcut& shortcut) {
         }
         return true;
     });
+}
+
+bool HotKeys::holds(const Shortcut& shortcut) const {
+    return std::ranges::any_of(m_hotKeys, [&](const auto& entry) { return entry.second.shortcut == shortcut; });
+}
+
+void HotKeys::failed(const Shortcut& shortcut) const {
+    if (m_onFailure) {
+        m_onFailure(shortcut);
+    }
+}
+
+void HotKeys::lost(std::uint32_t id) {
+    const auto found = m_hotKeys.find(id);
+    if (found == m_hotKeys.end()) {
+        return;
+    }
+    const Shortcut shortcut = found->second.shortcut;
+    m_hotKeys.erase(found);
+    failed(shortcut);
 }
 
 void HotKeys::setEnabled(bool enabled) {

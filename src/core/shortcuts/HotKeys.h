@@ -21,6 +21,7 @@ class HotKeys {
 public:
     using Callback = std::function<void(const Shortcut&)>;
     using Describer = std::function<std::string(const Shortcut&)>;
+    using FailureHandler = std::function<void(const Shortcut&)>;
 
     // `describe` renders the shortcut in the "Error registering hotkey" line written to `out`.
     HotKeys(HotKeyBackend& backend, Describer describe, std::ostream& out);
@@ -28,10 +29,14 @@ public:
     HotKeys& operator=(const HotKeys&) = delete;
     ~HotKeys();
 
-    // A refused registration is printed and leaves no hot key.
+    // A refused registration is printed, told to the failure handler and leaves no hot key.
     void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp);
     // Removes every hot key with this shortcut.
     void unregisterShortcut(const Shortcut& shortcut);
+    // Told of every shortcut that could not be registered, re-registered, or that the backend dropped.
+    void setFailureHandler(FailureHandler handler) { m_onFailure = std::move(handler); }
+    // Whether a hot key with this shortcut lives, held or suspended.
+    [[nodiscard]] bool holds(const Shortcut& shortcut) const;
 
     [[nodiscard]] bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled);
@@ -56,10 +61,13 @@ private:
     bool tryRegister(std::int64_t id, const Shortcut& shortcut);
     void update();
     void dispatch(std::uint32_t id, EventType type);
+    void lost(std::uint32_t id);
+    void failed(const Shortcut& shortcut) const;
     static void run(const HotKey& hotKey, EventType type);
 
     HotKeyBackend& m_backend;
     Describer m_describe;
+    FailureHandler m_onFailure;
     std::ostream& m_out;
     std::map<std::int64_t, HotKey> m_hotKeys;
     std::int64_t m_lastId = 0;

@@ -98,3 +98,22 @@ std::optional<std::string> KeyboardLayout::keyToCharacter(Key key) const {
 }
 
 } // namespace norik::core::shortcuts
+
+namespace norik::core::shortcuts {
+
+std::optional<Key> KeyboardLayout::keyForKeysym(std::uint32_t keysym) const {
+    const xkb_keysym_t wanted = xkb_keysym_to_lower(keysym);
+    for (const KeyCodePair& pair : keyCodePairs()) {
+        for (const xkb_level_index_t level : {0U, 1U}) {
+            const xkb_keysym_t* symbols = nullptr;
+            const int count = xkb_keymap_key_get_syms_by_level(m_keymap.get(), pair.evdev + kEvdevToXkb, m_layoutIndex,
+                                                               level, &symbols);
+            if (count == 1 && xkb_keysym_to_lower(symbols[0]) == wanted) {
+                return Key{pair.carbon};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace norik::core::shortcuts

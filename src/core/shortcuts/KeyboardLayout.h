@@ -29,6 +29,10 @@ public:
     // without a Linux key code, and keys that type nothing printable or more than one character.
     [[nodiscard]] std::optional<std::string> keyToCharacter(Key key) const;
 
+    // The physical key that types the X keysym on its first or its shifted level (letters in either case);
+    // absent when no key of the key table does.
+    [[nodiscard]] std::optional<Key> keyForKeysym(std::uint32_t keysym) const;
+
 private:
     struct KeymapUnref {
         void operator()(xkb_keymap* keymap) const;

@@ -18,6 +18,10 @@ inline constexpr std::string_view shortcutByNameDidChange = "GlobalShortcuts_sho
 // Posted with the entry "isActive" when a shortcut recorder starts or stops recording.
 inline constexpr std::string_view recorderActiveStatusDidChange = "GlobalShortcuts_recorderActiveStatusDidChange";
 
+// Posted with the entry "name" when the name's stored shortcut could not be registered with the system, or
+// the system dropped its registration; the stored shortcut then does nothing until it is set again.
+inline constexpr std::string_view hotKeyRegistrationDidFail = "GlobalShortcuts_hotKeyRegistrationDidFail";
+
 using NotificationValue = std::variant<Name, bool>;
 
 struct Notification {

@@ -28,7 +28,9 @@ EventSubscription::~EventSubscription() {
 }
 
 Registry::Registry(SettingsStore& store, HotKeyBackend& backend, HotKeys::Describer describe, std::ostream& out)
-    : m_store(store), m_hotKeys(backend, std::move(describe), out) {}
+    : m_store(store), m_hotKeys(backend, std::move(describe), out) {
+    m_hotKeys.setFailureHandler([this](const Shortcut& shortcut) { registrationFailed(shortcut); });
+}
 
 Registry::~Registry() {
     assertMainThread();
@@ -44,6 +46,18 @@ std::string Registry::storageKey(const Name& name) {
 
 void Registry::postChange(const Name& name) {
     m_notifications.post(Notification{std::string(shortcutByNameDidChange), {{"name", name}}});
+}
+
+void Registry::registrationFailed(const Shortcut& shortcut) {
+    for (const auto& [key, value] : m_store.all()) {
+        if (!key.starts_with(storageKeyPrefix)) {
+            continue;
+        }
+        const Name name(key.substr(storageKeyPrefix.size()));
+        if (getShortcut(name) == shortcut) {
+            m_notifications.post(Notification{std::string(hotKeyRegistrationDidFail), {{"name", name}}});
+        }
+    }
 }
 
 void Registry::declare(const Name& name) {
@@ -72,13 +86,14 @@ void Registry::unregister(const Shortcut& shortcut) {
     m_registeredShortcuts.erase(shortcut);
 }
 
-// Storage failures are not reported: the stored state simply stays as it was and the next read shows it.
+// Storage failures are not reported: the stored state simply stays as it was and the next read shows it. The
+// choice is stored before it is registered, so that a refused registration is reported under its name.
 void Registry::store(const Shortcut& shortcut, const Name& name) {
     if (const auto old = getShortcut(name)) {
         unregister(*old);
     }
-    ensureRegistered(shortcut);
     static_cast<void>(m_store.set(storageKey(name), shortcut.toJson()));
+    ensureRegistered(shortcut);
     postChange(name);
 }
 
@@ -116,6 +131,49 @@ void Registry::resetAll() {
         }
     }
     reset(names);
+}
+
+void Registry::reloadFromStore() {
+    assertMainThread();
+    std::set<Name> users;
+    for (const auto& [key, value] : m_store.all()) {
+        if (key.starts_with(storageKeyPrefix)) {
+            users.emplace(key.substr(storageKeyPrefix.size()));
+        }
+    }
+    const auto collect = [&](const auto& map) {
+        for (const auto& [name, entries] : map) {
+            users.insert(name);
+        }
+    };
+    collect(m_keyDownHandlers);
+    collect(m_keyUpHandlers);
+    collect(m_streamKeyDownHandlers);
+    collect(m_streamKeyUpHandlers);
+    std::set<Shortcut> wanted;
+    for (const Name& name : users) {
+        if (const auto shortcut = getShortcut(name)) {
+            wanted.insert(*shortcut);
+        }
+    }
+    bool changed = false;
+    for (const Shortcut& shortcut : std::set<Shortcut>(m_registeredShortcuts)) {
+        if (!wanted.contains(shortcut)) {
+            unregister(shortcut);
+            changed = true;
+        }
+    }
+    for (const Shortcut& shortcut : wanted) {
+        if (!m_registeredShortcuts.contains(shortcut)) {
+            ensureRegistered(shortcut);
+            changed = true;
+        }
+    }
+    if (changed) {
+        for (const Name& name : users) {
+            postChange(name);
+        }
+    }
 }
 
 void Registry::enable(const std::vector<Name>& names) {
@@ -271,6 +329,12 @@ bool Registry::isEnabled(const Name& name) const {
     }
     const auto shortcut = getShortcut(name);
     return shortcut && m_registeredShortcuts.contains(*shortcut);
+}
+
+bool Registry::isRegistered(const Name& name) const {
+    assertMainThread();
+    const auto shortcut = getShortcut(name);
+    return shortcut && m_hotKeys.holds(*shortcut);
 }
 
 bool Registry::isPaused() const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -90,10 +91,19 @@ public:
     // False suspends every hot key; true takes them again.
     void setEnabled(bool enabled);
     [[nodiscard]] bool isEnabled(const Name& name) const;
+    // Whether the name's stored shortcut holds a system hot key (suspended while a menu is open or the hot keys
+    // are disabled). False for a name without a shortcut and for one whose registration failed.
+    [[nodiscard]] bool isRegistered(const Name& name) const;
 
     // Set by a shortcut recorder while it records: no action runs.
     [[nodiscard]] bool isPaused() const;
     void setPaused(bool paused);
+
+    // Brings the registrations in line with the store after another process changed it: the hot keys of
+    // shortcuts no longer stored are released and newly stored ones registered, and when anything changed,
+    // every name with an action, a stream or a stored entry is posted as changed.
+    void reloadFromStore();
+    [[nodiscard]] const std::filesystem::path& storePath() const { return m_store.path(); }
 
     // While a menu of the application is open the hot keys are released and its key events come here.
     void setMenuOpen(bool open);
@@ -116,6 +126,7 @@ private:
     void handle(const Shortcut& shortcut, EventType type);
     void endStream(const Name& name, std::uint64_t id);
     void postChange(const Name& name);
+    void registrationFailed(const Shortcut& shortcut);
 
     SettingsStore& m_store;
     NotificationCenter m_notifications;

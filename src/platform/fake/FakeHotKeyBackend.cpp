@@ -31,6 +31,22 @@ void FakeHotKeyBackend::unregisterHotKey(std::uint32_t id) {
     m_registered.erase(id);
 }
 
+void FakeHotKeyBackend::setLossHandler(LossHandler handler) {
+    m_lossHandler = std::move(handler);
+}
+
+bool FakeHotKeyBackend::lose(const HotKeyChord& chord) {
+    const auto id = idOf(chord);
+    if (!id) {
+        return false;
+    }
+    m_registered.erase(*id);
+    if (m_lossHandler) {
+        m_lossHandler(*id);
+    }
+    return true;
+}
+
 void FakeHotKeyBackend::refuse(const HotKeyChord& chord, HotKeyStatus status) {
     m_refused.emplace_back(chord, status);
 }

@@ -174,6 +174,10 @@ void X11HotKeyBackend::setEventHandler(EventHandler handler) {
     m_handler = std::move(handler);
 }
 
+void X11HotKeyBackend::setLossHandler(LossHandler handler) {
+    m_lossHandler = std::move(handler);
+}
+
 std::uint16_t X11HotKeyBackend::maskFor(const core::shortcuts::HotKeyModifiers& modifiers) const {
     std::uint16_t mask = 0;
     mask |= modifiers.ctrl ? XCB_MOD_MASK_CONTROL : 0;
@@ -264,6 +268,7 @@ void X11HotKeyBackend::unregisterHotKey(std::uint32_t id) {
 void X11HotKeyBackend::renewGrabs() {
     // A keyboard that cannot be read keeps the modifier masks read before.
     static_cast<void>(loadKeyboard());
+    std::vector<std::uint32_t> lost;
     for (auto entry = m_grabs.begin(); entry != m_grabs.end();) {
         Grab& grabbed = entry->second;
         grabbed.modifiers = maskFor(grabbed.chord.modifiers);
@@ -275,17 +280,23 @@ void X11HotKeyBackend::renewGrabs() {
         std::vector<std::uint16_t> removed;
         std::ranges::copy_if(grabbed.masks, std::back_inserter(removed),
                              [&](std::uint16_t mask) { return std::ranges::find(masks, mask) == masks.end(); });
-        // A hot key whose combination another client took meanwhile stops firing; no caller is there to tell.
+        // A hot key whose combination another client took meanwhile stops firing, and its owner is told.
         if (added.empty() || grab(grabbed.keyCode, added)) {
             ungrab(grabbed.keyCode, removed);
             grabbed.masks = std::move(masks);
             ++entry;
         } else {
             ungrab(grabbed.keyCode, grabbed.masks);
+            lost.push_back(entry->first);
             entry = m_grabs.erase(entry);
         }
     }
     xcb_flush(m_connection);
+    for (const std::uint32_t id : lost) {
+        if (m_lossHandler) {
+            m_lossHandler(id);
+        }
+    }
 }
 
 void X11HotKeyBackend::handleKey(const xcb_key_press_event_t& event, bool press) {

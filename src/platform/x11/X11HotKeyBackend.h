@@ -42,6 +42,8 @@ public:
     [[nodiscard]] std::expected<void, core::shortcuts::HotKeyStatus>
     registerHotKey(std::uint32_t id, const core::shortcuts::HotKeyChord& chord) override;
     void unregisterHotKey(std::uint32_t id) override;
+    // Told of a hot key whose combination another client took while the keyboard changed.
+    void setLossHandler(LossHandler handler) override;
 
     // Reads one event of the connection: hot-key presses and releases, keyboard mapping changes. True when
     // the event was one of this backend's.
@@ -89,6 +91,7 @@ private:
     ModifierMasks m_masks;
     std::map<std::uint32_t, Grab> m_grabs;
     EventHandler m_handler;
+    LossHandler m_lossHandler;
 };
 
 } // namespace norik::platform::x11

@@ -23,6 +23,7 @@
 #include "app/HotkeyManager.h"
 #include "app/MenuBarContent.h"
 #include "app/coordinator/TestDoubles.h"
+#include "app/onboarding/OnboardingController.h"
 #include "app/updates/UpdaterManager.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
@@ -332,6 +333,38 @@ TEST_F(AppCoordinatorTest, StartWiresTheShortcutAndAsksForTrustWhenMissing) {
     m_presenter.dismiss();
     settle();
     EXPECT_EQ(m_capture.calls(), 1);
+}
+
+// The real window on the test's X server: the close button keeps it, Return presses "Get started".
+TEST_F(AppCoordinatorTest, FirstStartsOpenOnboardingInsteadOfTheTrustRequestUntilGetStarted) {
+    m_trust.trusted = false;
+    RecorderContext shortcuts{m_registry, nullptr, {}};
+    OnboardingController onboarding({}, shortcuts);
+    coordinator().setOnboarding(&onboarding);
+    coordinator().start();
+    OnboardingView* window = onboarding.window();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Welcome to Norik"));
+    EXPECT_EQ(m_trust.requests(), 0);
+
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(m_preferences.hasCompletedOnboarding());
+    onboarding.show({});
+    EXPECT_EQ(onboarding.window(), window) << "the closed window comes back";
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+
+    QTest::keyClick(window, Qt::Key_Return);
+    EXPECT_TRUE(m_preferences.hasCompletedOnboarding());
+    EXPECT_EQ(onboarding.window(), nullptr);
+
+    // The next start of Norik.
+    m_coordinator.emplace(m_presenter, m_capture, m_trust, m_history, m_preferences, m_registry);
+    coordinator().setOnboarding(&onboarding);
+    coordinator().start();
+    EXPECT_EQ(onboarding.window(), nullptr);
+    EXPECT_EQ(m_trust.requests(), 1);
 }
 
 // The tray menu over a coordinator like the app's, with an updater that has no feed.

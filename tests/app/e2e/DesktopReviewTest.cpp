@@ -53,6 +53,7 @@ constexpr xcb_keycode_t leftControl = 37;
 constexpr xcb_keycode_t leftAlt = 64;
 constexpr xcb_keycode_t space = 65;
 constexpr xcb_keycode_t escape = 9;
+constexpr xcb_keycode_t returnKey = 36;
 
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
@@ -120,6 +121,8 @@ protected:
         ASSERT_EQ(norikCommand({"config", "set", "localEndpoint", QString::fromStdString(m_server.baseUrl())}).exitCode,
                   0);
         ASSERT_EQ(norikCommand({"config", "set", "model.local", "llama3"}).exitCode, 0);
+        // A user who went through the first-run window, which would otherwise take the focus from the editor.
+        ASSERT_EQ(norikCommand({"config", "set", "hasCompletedOnboarding", "true"}).exitCode, 0);
 
         m_editor = std::make_unique<Editor>(*s_session, QStringList{"--text", sentence, "--select"});
         ASSERT_TRUE(m_editor->ready());
@@ -517,6 +520,21 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
     pressHotKey();
     EXPECT_TRUE(spinUntil([] { return panelOfWidth(noticeWidth).has_value(); })) << "the hot key did nothing";
     EXPECT_EQ(m_norik.state(), QProcess::Running);
+}
+
+TEST_F(DesktopReviewTest, AFirstStartWelcomesTheUserAndGetStartedLeavesNorikStartingAtLogin) {
+    ASSERT_EQ(norikCommand({"config", "unset", "hasCompletedOnboarding"}).exitCode, 0);
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    ASSERT_TRUE(spinUntil([] { return norikWindows("Welcome to Norik").size() == 1; })) << "no first-run window";
+    const xcb_window_t welcome = norikWindows("Welcome to Norik").front().id;
+    ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == welcome; })) << "the first-run window is behind";
+
+    // Return presses the default button, "Get started".
+    s_session->fakeKey(XCB_KEY_PRESS, returnKey);
+    s_session->fakeKey(XCB_KEY_RELEASE, returnKey);
+    EXPECT_TRUE(spinUntil([] { return norikWindows("Welcome to Norik").empty(); }));
+    EXPECT_EQ(norikCommand({"config", "get", "hasCompletedOnboarding"}).out, "true\n");
+    EXPECT_TRUE(QFile::exists(m_home.filePath("config/autostart/dev.norik.Norik.desktop")));
 }
 
 TEST_F(DesktopReviewTest, TheTriggerCommandReviewsTheSelectionAsTheHotKeyDoes) {

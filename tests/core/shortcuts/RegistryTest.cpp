@@ -236,12 +236,18 @@ TEST_F(RegistryTest, DisablingSuspendsEveryHotKeyAndEnablingRestoresTheOldIds) {
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(RegistryTest, ARefusedRegistrationIsPrintedAndLeavesNoHotKey) {
+TEST_F(RegistryTest, ARefusedOrLostRegistrationIsPrintedAndReportedUnderItsNamesAndLeavesNoHotKey) {
+    std::vector<std::string> failures;
+    const auto observer = registry().notifications().addObserver(hotKeyRegistrationDidFail, [&](const Notification& n) {
+        failures.push_back(std::get<Name>(n.userInfo.at("name")).rawValue);
+    });
     m_backend.refuse(chordFor(kF5), 10);
     registry().setShortcut(kF5, m_plain);
     const std::string line = "Error registering hotkey {\"carbonKeyCode\":96,\"carbonModifiers\":0}: 10\n";
     EXPECT_EQ(m_output.str(), line);
     EXPECT_TRUE(m_backend.registered().empty());
+    EXPECT_EQ(failures, std::vector<std::string>{"plain"});
+    EXPECT_FALSE(registry().isRegistered(m_plain));
     // The failed shortcut still counts as asked for, so it is not retried until it is removed.
     registry().onKeyDown(m_plain, [] {});
     EXPECT_EQ(m_output.str(), line);
@@ -256,10 +262,35 @@ TEST_F(RegistryTest, ARefusedRegistrationIsPrintedAndLeavesNoHotKey) {
     registry().setEnabled(false);
     registry().setEnabled(true);
     EXPECT_FALSE(isRegistered(kControlShiftK));
+    EXPECT_EQ(failures, (std::vector<std::string>{"plain", "reviewSelection"}));
+
+    // The platform dropping a hot key by itself is a failure too; setting the shortcut again retries it.
+    registry().setShortcut(kOptionCommandSpace, m_review);
+    EXPECT_TRUE(registry().isRegistered(m_review));
+    ASSERT_TRUE(m_backend.lose(chordFor(kOptionCommandSpace)));
+    EXPECT_FALSE(registry().isRegistered(m_review));
+    EXPECT_EQ(failures, (std::vector<std::string>{"plain", "reviewSelection", "reviewSelection"}));
 
     m_output.str("");
     registry().setShortcut(Shortcut::fromCarbon(std::int64_t{1} << 40, 0), Name("huge"));
     EXPECT_TRUE(m_output.str().ends_with(": -50\n")) << m_output.str();
+}
+
+TEST_F(RegistryTest, AChangeWrittenByAnotherProcessMovesTheHotKeyOnReload) {
+    registry().declare(m_review);
+    registry().onKeyDown(m_review, [] {});
+    registry().reloadFromStore();
+    EXPECT_EQ(m_changes, std::vector<std::string>{"reviewSelection"}) << "an unchanged store posts nothing";
+
+    ASSERT_TRUE(m_store.set("GlobalShortcuts_reviewSelection", kF5.toJson()));
+    registry().reloadFromStore();
+    EXPECT_FALSE(isRegistered(kOptionCommandSpace));
+    EXPECT_TRUE(isRegistered(kF5));
+    EXPECT_EQ(m_changes.back(), "reviewSelection");
+
+    ASSERT_TRUE(m_store.set("GlobalShortcuts_reviewSelection", false));
+    registry().reloadFromStore();
+    EXPECT_TRUE(m_backend.registered().empty());
 }
 
 TEST_F(RegistryTest, ResettingRestoresDefaultsAndResetAllClearsEveryStoredShortcut) {

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QKeySequence>
+#include <QString>
+
+#include "core/shortcuts/KeyboardLayout.h"
+#include "core/shortcuts/Registry.h"
+#include "core/shortcuts/Shortcut.h"
+
+namespace norik::app {
+
+// What shortcut recorders and shortcut bindings of the app share: the registry, the keyboard layout that
+// names keys, and the system's own shortcuts. Borrowed by every recorder; must outlive them. Main thread only.
+struct RecorderContext {
+    core::shortcuts::Registry& registry;
+    // Null: keys outside the special ones show as U+FFFD and key sequences cannot be read.
+    const core::shortcuts::KeyboardLayout* layout = nullptr;
+    // Whether the system already uses the combination; empty when the system cannot be asked.
+    std::function<bool(const core::shortcuts::Shortcut&)> isSystemShortcut;
+
+    // "Ctrl+Alt+Space".
+    [[nodiscard]] QString describe(const core::shortcuts::Shortcut& shortcut) const;
+    // The shortcut of a Qt key sequence's first combination; absent when it names no key of the key table.
+    [[nodiscard]] std::optional<core::shortcuts::Shortcut> shortcutOf(const QKeySequence& sequence) const;
+    // The Qt key sequence for a shortcut; empty for keypad keys and keys Qt cannot name.
+    [[nodiscard]] QKeySequence keySequenceOf(const core::shortcuts::Shortcut& shortcut) const;
+};
+
+} // namespace norik::app

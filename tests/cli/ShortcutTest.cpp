@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CliTestSupport.h"
+
+#include "platform/x11/X11HotKeyBackend.h"
+#include "platform/x11/XcbHandles.h"
+#include "platform/x11/XvfbServer.h"
+
+namespace norik::test {
+namespace {
+
+struct Step {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string out;
+    // A part of standard error; empty for none at all.
+    std::string errorPart;
+};
+
+class ShortcutTest : public CliTest {
+protected:
+    void run(const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            const Outcome outcome = norik(step.arguments);
+            std::string command;
+            for (const std::string& argument : step.arguments) {
+                command.append(argument).append(" ");
+            }
+            SCOPED_TRACE(command);
+            EXPECT_EQ(outcome.exitCode, step.exitCode) << outcome.err;
+            EXPECT_EQ(outcome.out, step.out);
+            if (step.errorPart.empty()) {
+                EXPECT_EQ(outcome.err, "");
+            } else {
+                EXPECT_TRUE(contains(outcome.err, step.errorPart)) << outcome.err;
+            }
+        }
+    }
+};
+
+TEST_F(ShortcutTest, WithoutADisplayWordsAreReadStoredAndRefusedByTheRecordersRules) {
+    run({
+        {{"shortcut"}, 0, "Ctrl+Alt+Space\n", ""},
+        {{"shortcut", "set", "alt+CTRL+k"}, 0, "Ctrl+Alt+K\n", ""},
+        {{"shortcut"}, 0, "Ctrl+Alt+K\n", ""},
+        {{"shortcut", "set", "Shift+A"}, 2, "", "needs Ctrl, Alt or Super, unless its key is an F key"},
+        {{"shortcut", "set", "Ctrl+Frob"}, 2, "", "“Frob” is not a key Norik knows"},
+        {{"shortcut", "set", "Ctrl+,", "--force"},
+         1,
+         "",
+         "norik: This shortcut cannot be used because the menu item “Settings…” uses it."},
+        {{"shortcut", "set", "F5"}, 0, "F5\n", ""},
+        {{"shortcut", "clear"}, 0, "", ""},
+        {{"shortcut"}, 0, "(none)\n", ""},
+    });
+    EXPECT_TRUE(
+        contains(fileBytes(configHome() / "norik" / "settings.json"), R"("GlobalShortcuts_reviewSelection": false)"));
+    const Outcome help = norik({"shortcut", "set", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(contains(help.out, "--force")) << help.out;
+}
+
+// A real second X client holds a grab of Ctrl+Alt+G.
+TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
+    const tests::XvfbServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    m_environment["DISPLAY"] = server.display();
+    auto holder = platform::x11::XcbConnection::open(server.display().c_str());
+    ASSERT_TRUE(holder);
+    auto grabs = platform::x11::X11HotKeyBackend::create(holder->get(), holder->screenNumber());
+    ASSERT_TRUE(grabs) << grabs.error();
+    const core::shortcuts::Shortcut held(core::shortcuts::Key::g, core::shortcuts::ModifierFlags::command |
+                                                                      core::shortcuts::ModifierFlags::option);
+    ASSERT_TRUE((*grabs)->registerHotKey(1, core::shortcuts::chordFor(held)));
+
+    run({
+        {{"shortcut", "set", "Ctrl+Alt+G"}, 1, "", "norik: This shortcut is already used by the system.\n"},
+        {{"shortcut", "set", "Ctrl+Alt+F2"}, 1, "", "Most system shortcuts can be changed in the keyboard settings."},
+        {{"shortcut"}, 0, "Ctrl+Alt+Space\n", ""},
+        {{"shortcut", "set", "Ctrl+Alt+G", "--force"}, 0, "Ctrl+Alt+G\n", ""},
+        {{"shortcut", "set", "Ctrl+Alt+G"}, 0, "Ctrl+Alt+G\n", ""},
+    });
+}
+
+} // namespace
+} // namespace norik::test
