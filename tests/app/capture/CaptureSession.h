@@ -164,6 +164,21 @@ public:
         return reply ? reply->owner : XCB_NONE;
     }
 
+    // As a task bar does when the user clicks a window's button.
+    void activate(xcb_window_t window) const {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2; // from a pager, which window managers always obey
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(m_connection, 0, m_root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(m_connection);
+    }
+
     void fakeKey(std::uint8_t type, xcb_keycode_t key) const {
         xcb_test_fake_input(m_connection, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
         xcb_flush(m_connection);
@@ -279,8 +294,20 @@ public:
             return;
         }
         m_window = static_cast<xcb_window_t>(window->mid(7).toULongLong());
-        m_focused = m_process.waitForLine("focused").has_value() &&
-                    spinUntil([&] { return session.activeWindow() == m_window; });
+        // A window manager may hold a new window back from the focus (xfwm4 does when the window maps before
+        // it manages new ones), so the editor is brought forward as the user would, from the task bar.
+        QElapsedTimer sinceAsked;
+        m_focused = spinUntil([&] {
+                        if (session.activeWindow() == m_window) {
+                            return true;
+                        }
+                        if (!sinceAsked.isValid() || sinceAsked.elapsed() > 500) {
+                            session.activate(m_window);
+                            sinceAsked.start();
+                        }
+                        return false;
+                    }) &&
+                    m_process.waitForLine("focused").has_value();
     }
 
     [[nodiscard]] bool ready() const { return m_focused; }

@@ -194,21 +194,6 @@ protected:
         }
     }
 
-    // As a task bar does when the user clicks a window's button.
-    static void activate(xcb_window_t window) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = s_session->atom("_NET_ACTIVE_WINDOW");
-        message.data.data32[0] = 2; // from a pager, which window managers always obey
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(s_session->connection(), 0, s_session->root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(s_session->connection());
-    }
-
     // On the keyboard device, as a user's own key: Norik rightly ignores keys typed through XTEST elsewhere.
     static void pressEscape() {
         ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, escape));
@@ -417,7 +402,7 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) 
     pressEscape();
     ASSERT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
 
-    activate(m_editor->window());
+    s_session->activate(m_editor->window());
     ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
     pressHotKey();
     ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
@@ -508,7 +493,7 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
     const xcb_window_t settings = norikWindows(settingsTitle).front().id;
 
     // With another application in front, asking again brings the one window back to the front.
-    activate(m_editor->window());
+    s_session->activate(m_editor->window());
     ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
     EXPECT_EQ(norikCommand({"settings"}).exitCode, 0);
     EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; }))
