@@ -9,6 +9,7 @@
 
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "platform/fake/MemorySecretStore.h"
 #include "platform/secret/SecretServiceStore.h"
 #include "platform/secret/SecretStoreFactory.h"
@@ -65,7 +66,7 @@ void snapshotWithSecretService(benchmark::State& state) {
     }
     FilledSettings settings;
     norik::platform::SecretServiceStore secrets("dev.norik.Norik.Bench." + std::to_string(getpid()));
-    const std::string account = Preferences::apiKeyAccount(LLMProvider::openAI);
+    const std::string account = std::string(core::providerInfo(LLMProvider::openAI).apiKeyAccount);
     secrets.store("sk-bench-0123456789abcdef0123456789abcdef", account);
     const Preferences preferences{settings.store(), secrets};
     if (!settings.ready() || preferences.snapshot().apiKey.empty()) {

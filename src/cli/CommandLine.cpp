@@ -21,14 +21,13 @@
 #include "cli/ReviewCommand.h"
 #include "cli/ShortcutCommand.h"
 #include "core/BuildVersion.h"
+#include "core/providers/ProviderCatalogue.h"
 
 namespace norik::cli {
 
 namespace {
 
 using Action = std::function<CommandResult(Context&)>;
-
-constexpr std::array kCloudProviders{core::LLMProvider::anthropic, core::LLMProvider::openAI};
 
 std::vector<std::string> rawNames(std::span<const core::LLMProvider> providers) {
     std::vector<std::string> names;
@@ -103,10 +102,10 @@ void Definitions::define(CLI::App& app) {
     auto* keys = app.add_subcommand("key", "Store, remove or check the API keys of the cloud providers");
     keys->require_subcommand(1);
     auto* keySet = keys->add_subcommand("set", "Store the key read from standard input (not echoed on a terminal)");
-    addProvider(*keySet, "PROVIDER", keyProvider, kCloudProviders, "anthropic or openAI")->required();
+    addProvider(*keySet, "PROVIDER", keyProvider, core::providersTakingAKey(), "anthropic or openAI")->required();
     on(keySet, [this](Context& context) { return runKeySet(*keyProvider, context); });
     auto* keyClear = keys->add_subcommand("clear", "Remove the stored key");
-    addProvider(*keyClear, "PROVIDER", keyProvider, kCloudProviders, "anthropic or openAI")->required();
+    addProvider(*keyClear, "PROVIDER", keyProvider, core::providersTakingAKey(), "anthropic or openAI")->required();
     on(keyClear, [this](Context& context) { return runKeyClear(*keyProvider, context); });
     on(keys->add_subcommand("status", "Tell which keys are stored and which environment variables are used"),
        [](Context& context) { return runKeyStatus(context); });

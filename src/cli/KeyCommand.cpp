@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Input.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "core/text/Text.h"
 
 namespace norik::cli {
@@ -54,7 +55,7 @@ CommandResult runKeySet(LLMProvider provider, Context& context) {
         return std::unexpected(key.error());
     }
     core::SecretStore& secrets = context.stores.secrets();
-    const std::string account = core::Preferences::apiKeyAccount(provider);
+    const std::string account = std::string(core::providerInfo(provider).apiKeyAccount);
     secrets.store(*key, account);
     // The store reports no failure; reading back is the only way to know that the key is there.
     if (secrets.read(account) != *key) {
@@ -66,7 +67,7 @@ CommandResult runKeySet(LLMProvider provider, Context& context) {
 
 CommandResult runKeyClear(LLMProvider provider, Context& context) {
     core::SecretStore& secrets = context.stores.secrets();
-    const std::string account = core::Preferences::apiKeyAccount(provider);
+    const std::string account = std::string(core::providerInfo(provider).apiKeyAccount);
     if (!secrets.read(account)) {
         context.console.out << "No API key is stored for " << label(provider) << ".\n";
         return {};
@@ -80,9 +81,10 @@ CommandResult runKeyClear(LLMProvider provider, Context& context) {
 }
 
 CommandResult runKeyStatus(Context& context) {
-    for (const LLMProvider provider : {LLMProvider::anthropic, LLMProvider::openAI}) {
-        const bool stored = context.stores.secrets().read(core::Preferences::apiKeyAccount(provider)).has_value();
-        const std::string variable = apiKeyVariable(provider).value_or("");
+    for (const LLMProvider provider : core::providersTakingAKey()) {
+        const bool stored =
+            context.stores.secrets().read(std::string(core::providerInfo(provider).apiKeyAccount)).has_value();
+        const std::string variable(core::providerInfo(provider).apiKeyVariable);
         const bool inEnvironment = !environmentApiKey(provider).empty();
         std::string line = label(provider) + ": ";
         if (stored) {

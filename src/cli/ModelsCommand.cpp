@@ -3,9 +3,8 @@
 
 #include <vector>
 
-#include "core/providers/AnthropicClient.h"
-#include "core/providers/LocalClient.h"
-#include "core/providers/OpenAIClient.h"
+#include "core/preferences/Preferences.h"
+#include "core/providers/ProviderCatalogue.h"
 
 namespace norik::cli {
 
@@ -21,23 +20,21 @@ struct Listing {
 std::expected<Listing, CommandError> listing(const ModelsOptions& options, Context& context) {
     core::Preferences& preferences = context.stores.preferences();
     const LLMProvider provider = options.provider.value_or(preferences.snapshot().provider);
-    if (provider == LLMProvider::local) {
+    if (!core::providerInfo(provider).takesApiKey()) {
         const std::string endpoint = options.endpoint.value_or(preferences.snapshot().localEndpoint);
         Interrupts::Scope cancellable{context.interrupts};
-        return Listing{core::OllamaService::listModels(endpoint, context.interrupts.token()),
+        return Listing{core::listModels(provider, {}, endpoint, context.interrupts.token()),
                        "no models found at " + endpoint + ". Is Ollama running there? Get one with `ollama pull`."};
     }
     const std::string label(core::displayLabel(provider));
-    const std::string key = apiKeyFor(provider, context.stores.secrets());
+    const std::string key = core::storedOrEnvironmentApiKey(context.stores.secrets(), provider);
     if (key.empty()) {
         return std::unexpected(failure("no API key for " + label + ": run `norik key set " +
                                        std::string(core::rawValue(provider)) + "` or set " +
-                                       apiKeyVariable(provider).value_or("")));
+                                       std::string(core::providerInfo(provider).apiKeyVariable)));
     }
     Interrupts::Scope cancellable{context.interrupts};
-    auto models = provider == LLMProvider::anthropic
-                      ? core::AnthropicClient::listModels(key, context.interrupts.token())
-                      : core::OpenAIClient::listModels(key, context.interrupts.token());
+    auto models = core::listModels(provider, key, {}, context.interrupts.token());
     return Listing{std::move(models), "no models listed by " + label + ". Check the API key and the connection."};
 }
 

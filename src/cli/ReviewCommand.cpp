@@ -114,7 +114,7 @@ core::Preferences::Snapshot reviewSnapshot(const ReviewOptions& options, Stores&
         snapshot.provider = *options.provider;
         snapshot.model = preferences.model(snapshot.provider);
     }
-    snapshot.apiKey = apiKeyFor(snapshot.provider, stores.secrets());
+    snapshot.apiKey = core::storedOrEnvironmentApiKey(stores.secrets(), snapshot.provider);
     if (options.model) {
         snapshot.model = *options.model;
     }

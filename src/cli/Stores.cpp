@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "core/providers/ProviderCatalogue.h"
 #include "platform/secret/SecretStoreFactory.h"
 
 namespace norik::cli {
@@ -56,18 +57,10 @@ core::HistoryStore& Stores::history() {
     return *m_history;
 }
 
-std::optional<std::string> apiKeyVariable(core::LLMProvider provider) {
-    return core::Preferences::apiKeyVariable(provider);
-}
-
 std::string environmentApiKey(core::LLMProvider provider) {
-    const auto variable = apiKeyVariable(provider);
-    const char* value = variable ? std::getenv(variable->c_str()) : nullptr;
+    const std::string variable(core::providerInfo(provider).apiKeyVariable);
+    const char* value = variable.empty() ? nullptr : std::getenv(variable.c_str());
     return value != nullptr ? value : "";
-}
-
-std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets) {
-    return core::storedOrEnvironmentApiKey(secrets, provider);
 }
 
 } // namespace norik::cli

@@ -24,7 +24,8 @@ public:
 
     [[nodiscard]] core::SettingsStore& settings() { return m_settings; }
     [[nodiscard]] core::SecretStore& secrets();
-    // Their snapshots carry no key: a command reads the one key it needs with apiKeyFor, so that nothing asks
+    // Their snapshots carry no key: a command reads the one key it needs with
+    // core::storedOrEnvironmentApiKey, so that nothing asks
     // the keyring for a key that will not be used (the local provider takes none).
     [[nodiscard]] core::Preferences& preferences() { return m_preferences; }
     // Opened at its default location; may be unavailable, which it has then said on standard error.
@@ -43,14 +44,7 @@ private:
     std::optional<core::HistoryStore> m_history;
 };
 
-// The environment variable a cloud provider's key may come from when none is stored; absent for local.
-[[nodiscard]] std::optional<std::string> apiKeyVariable(core::LLMProvider provider);
-
 // The key in the provider's environment variable; empty when unset or for local.
 [[nodiscard]] std::string environmentApiKey(core::LLMProvider provider);
-
-// The stored key of `provider`, else the one in its environment variable; empty when there is neither, and
-// always for local.
-[[nodiscard]] std::string apiKeyFor(core::LLMProvider provider, core::SecretStore& secrets);
 
 } // namespace norik::cli

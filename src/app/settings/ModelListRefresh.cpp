@@ -8,8 +8,8 @@
 
 #include "app/Background.h"
 #include "core/providers/AnthropicClient.h"
-#include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
+#include "core/providers/ProviderCatalogue.h"
 
 namespace norik::app {
 
@@ -59,18 +59,9 @@ void ModelListRefresh::fetch() {
     runInBackground(
         *QThreadPool::globalInstance(), this,
         [stop, job = m_job, baseUrls = m_baseUrls] {
-            std::vector<std::string> ids;
-            switch (job.provider) {
-            case core::LLMProvider::openAI:
-                ids = core::OpenAIClient::listModels(job.key, stop, baseUrls.openAI);
-                break;
-            case core::LLMProvider::local:
-                ids = core::OllamaService::listModels(job.endpoint, stop);
-                break;
-            case core::LLMProvider::anthropic:
-                ids = core::AnthropicClient::listModels(job.key, stop, baseUrls.anthropic);
-                break;
-            }
+            const std::string& baseUrl =
+                job.provider == core::LLMProvider::openAI ? baseUrls.openAI : baseUrls.anthropic;
+            const auto ids = core::listModels(job.provider, job.key, job.endpoint, stop, baseUrl);
             return toStringList(ids);
         },
         [this, stop](const QStringList& models) {

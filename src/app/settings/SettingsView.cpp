@@ -23,6 +23,7 @@
 #include "core/preferences/FileStorage.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SecretStore.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "core/shortcuts/NorikShortcuts.h"
 
 namespace norik::app {
@@ -191,7 +192,7 @@ core::LLMProvider SettingsView::provider() const {
 }
 
 std::string SettingsView::modelKey() const {
-    return "model." + std::string(core::rawValue(provider()));
+    return std::string(core::providerInfo(provider()).modelKey);
 }
 
 void SettingsView::showAndRaise() {
@@ -248,7 +249,7 @@ void SettingsView::readPersisted(bool forceLoad) {
 // nothing when the read succeeds, but a key that could not be read would delete the stored one, and the
 // default model would be stored as if chosen. So only the user's edits and the listing's choice are written.
 void SettingsView::load() {
-    m_editingKey = m_secrets.read(core::Preferences::apiKeyAccount(provider())).value_or("");
+    m_editingKey = m_secrets.read(std::string(core::providerInfo(provider()).apiKeyAccount)).value_or("");
     m_editingModel = m_preferences.model(provider());
     // Another provider's models are never offered: the list returns with this provider's listing.
     m_modelList.clear();
@@ -277,7 +278,7 @@ void SettingsView::pickProvider(int index) {
 
 void SettingsView::editKey(const QString& text) {
     m_editingKey = text.toStdString();
-    m_secrets.store(m_editingKey, core::Preferences::apiKeyAccount(provider()));
+    m_secrets.store(m_editingKey, std::string(core::providerInfo(provider()).apiKeyAccount));
     refreshModelList();
 }
 

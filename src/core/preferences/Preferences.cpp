@@ -11,6 +11,7 @@
 
 #include "core/preferences/SecretStore.h"
 #include "core/preferences/SettingsStore.h"
+#include "core/providers/ProviderCatalogue.h"
 
 namespace norik::core {
 
@@ -20,11 +21,15 @@ using Values = std::map<std::string, SettingValue>;
 
 constexpr std::int64_t kDefaultRetentionLimit = 200;
 
+constexpr SettingKey modelSetting(LLMProvider provider) {
+    return {providerInfo(provider).modelKey, SettingKey::Type::string, providerInfo(provider).defaultModel};
+}
+
 constexpr std::array kSettingKeys{
     SettingKey{kProviderKey, SettingKey::Type::string, "anthropic"},
-    SettingKey{"model.anthropic", SettingKey::Type::string, "claude-haiku-4-5-20251001"},
-    SettingKey{"model.openAI", SettingKey::Type::string, "gpt-4o-mini"},
-    SettingKey{"model.local", SettingKey::Type::string, ""},
+    modelSetting(LLMProvider::anthropic),
+    modelSetting(LLMProvider::openAI),
+    modelSetting(LLMProvider::local),
     SettingKey{kLocalEndpointKey, SettingKey::Type::string, "http://127.0.0.1:11434"},
     SettingKey{kExplanationLanguageKey, SettingKey::Type::string, "English"},
     SettingKey{kRetentionLimitKey, SettingKey::Type::integer, "200"},
@@ -35,10 +40,6 @@ constexpr std::array kSettingKeys{
 const SettingKey* findKey(std::string_view name) {
     const auto* found = std::ranges::find(kSettingKeys, name, &SettingKey::name);
     return found == kSettingKeys.end() ? nullptr : found;
-}
-
-std::string modelKey(LLMProvider provider) {
-    return "model." + std::string(rawValue(provider));
 }
 
 template <typename T> const T* typedValue(const Values& values, std::string_view key) {
@@ -120,7 +121,7 @@ Preferences::Snapshot Preferences::snapshotWithoutKey() const {
     return Snapshot{
         .provider = provider,
         .apiKey = {},
-        .model = stringOrDefault(values, modelKey(provider)),
+        .model = stringOrDefault(values, providerInfo(provider).modelKey),
         .localEndpoint = stringOrDefault(values, kLocalEndpointKey),
         .explanationLanguage = stringOrDefault(values, kExplanationLanguageKey),
     };
@@ -131,33 +132,20 @@ std::string Preferences::apiKey(LLMProvider provider) const {
 }
 
 std::string storedOrEnvironmentApiKey(SecretStore& secrets, LLMProvider provider) {
-    const std::optional<std::string> variable = Preferences::apiKeyVariable(provider);
+    const ProviderInfo& info = providerInfo(provider);
     // The local client never gets a key, so there is no reason to ask the keyring for one.
-    if (!variable) {
+    if (!info.takesApiKey()) {
         return {};
     }
-    if (std::optional<std::string> stored = secrets.read(Preferences::apiKeyAccount(provider));
-        stored && !stored->empty()) {
+    if (std::optional<std::string> stored = secrets.read(std::string(info.apiKeyAccount)); stored && !stored->empty()) {
         return *std::move(stored);
     }
-    const char* value = std::getenv(variable->c_str());
+    const char* value = std::getenv(std::string(info.apiKeyVariable).c_str());
     return value != nullptr ? value : "";
 }
 
-std::optional<std::string> Preferences::apiKeyVariable(LLMProvider provider) {
-    switch (provider) {
-    case LLMProvider::anthropic:
-        return "ANTHROPIC_API_KEY";
-    case LLMProvider::openAI:
-        return "OPENAI_API_KEY";
-    case LLMProvider::local:
-        break;
-    }
-    return std::nullopt;
-}
-
 std::string Preferences::model(LLMProvider provider) const {
-    return stringOrDefault(m_settings.all(), modelKey(provider));
+    return stringOrDefault(m_settings.all(), providerInfo(provider).modelKey);
 }
 
 std::int64_t Preferences::retentionLimit() const {
@@ -166,10 +154,6 @@ std::int64_t Preferences::retentionLimit() const {
 
 bool Preferences::hasCompletedOnboarding() const {
     return m_settings.boolean(kOnboardingKey).value_or(false);
-}
-
-std::string Preferences::apiKeyAccount(LLMProvider provider) {
-    return "apiKey." + std::string(rawValue(provider));
 }
 
 std::expected<void, std::string> Preferences::setFromText(std::string_view key, std::string_view text) {

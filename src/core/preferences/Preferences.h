@@ -66,11 +66,6 @@ public:
     [[nodiscard]] std::int64_t retentionLimit() const;
     [[nodiscard]] bool hasCompletedOnboarding() const;
 
-    // "apiKey." + the provider's raw value.
-    [[nodiscard]] static std::string apiKeyAccount(LLMProvider provider);
-    // ANTHROPIC_API_KEY or OPENAI_API_KEY, the key used when none is stored; absent for the local provider.
-    [[nodiscard]] static std::optional<std::string> apiKeyVariable(LLMProvider provider);
-
     // Stores `text` under one of settingKeys() after checking it against the key's type ("provider" must be
     // one of the providers' raw values). The message explains a refusal, listing the known keys for an
     // unknown one, or reports why the settings file could not be written.

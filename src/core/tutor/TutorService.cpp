@@ -5,9 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/providers/AnthropicClient.h"
-#include "core/providers/LocalClient.h"
-#include "core/providers/OpenAIClient.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "core/text/Text.h"
 #include "core/tutor/ReplyReader.h"
 
@@ -65,18 +63,6 @@ std::expected<TutorResult, ReviewError> TutorService::parse(std::string_view rep
     return std::unexpected(LLMError::invalidResponse());
 }
 
-std::unique_ptr<LLMClient> TutorService::makeClient(const Preferences::Snapshot& preferences) {
-    switch (preferences.provider) {
-    case LLMProvider::openAI:
-        return std::make_unique<OpenAIClient>(preferences.apiKey, preferences.model);
-    case LLMProvider::local:
-        return std::make_unique<LocalClient>(preferences.localEndpoint, preferences.model);
-    case LLMProvider::anthropic:
-        break;
-    }
-    return std::make_unique<AnthropicClient>(preferences.apiKey, preferences.model);
-}
-
 std::string TutorService::systemPrompt(std::string_view explanationLanguage) {
     std::string prompt;
     prompt.reserve(kPromptHead.size() + explanationLanguage.size() + kPromptTail.size());
@@ -101,7 +87,8 @@ std::expected<TutorResult, ReviewError> TutorService::review(const std::string& 
                                                              const Preferences::Snapshot& preferences,
                                                              std::span<const std::string> frequentCategories,
                                                              std::stop_token stop) const {
-    const auto client = makeClient(preferences);
+    const auto client =
+        makeClient(preferences.provider, preferences.apiKey, preferences.model, preferences.localEndpoint);
     const auto reply = client->complete(systemPrompt(preferences.explanationLanguage),
                                         userMessage(text, frequentCategories), std::move(stop));
     if (!reply) {

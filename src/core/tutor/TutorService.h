@@ -30,8 +30,6 @@ public:
                                                                  std::span<const std::string> frequentCategories,
                                                                  std::stop_token stop = {}) const;
 
-    // The local client gets the endpoint and never the key; the cloud clients the key and never the endpoint.
-    [[nodiscard]] static std::unique_ptr<LLMClient> makeClient(const Preferences::Snapshot& preferences);
     [[nodiscard]] static std::string systemPrompt(std::string_view explanationLanguage);
     [[nodiscard]] static std::string userMessage(std::string_view text,
                                                  std::span<const std::string> frequentCategories);

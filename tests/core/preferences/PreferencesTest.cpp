@@ -8,10 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TestFiles.h"
-
 #include "core/preferences/SettingsStore.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "platform/fake/MemorySecretStore.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::core {
 namespace {
@@ -62,7 +63,7 @@ TEST_F(PreferencesTest, OnlyTheExactProviderNamesSelectAProvider) {
 }
 
 TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKey) {
-    m_secrets.store("sk-ant-1", Preferences::apiKeyAccount(LLMProvider::anthropic));
+    m_secrets.store("sk-ant-1", std::string(core::providerInfo(LLMProvider::anthropic).apiKeyAccount));
     m_secrets.store("sk-openai", "apiKey.openAI");
     store("model.openAI", std::string("gpt-4.1"));
     EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-ant-1");

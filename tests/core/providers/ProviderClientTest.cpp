@@ -13,6 +13,7 @@
 #include "core/providers/AnthropicClient.h"
 #include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
+#include "core/providers/ProviderCatalogue.h"
 
 #include "support/LoopbackServer.h"
 #include "support/ProviderExamples.h"
@@ -27,58 +28,59 @@ using test::exampleMessage;
 // What differs between the three services, so that every shared behaviour is one parameterised test.
 struct Provider {
     const char* name;
+    LLMProvider id;
+    std::string model;
     std::string apiPrefix; // between the server's address and the paths below
     std::string chatPath;
     std::string listPath;
     std::string reply;     // a recorded successful chat answer
     std::string keyHeader; // empty: the key is never sent
-    std::function<std::unique_ptr<LLMClient>(const std::string& base, const std::string& key)> client;
-    std::function<std::vector<std::string>(const std::string& base, const std::string& key, std::stop_token)> list;
     std::function<std::string(const std::string& base)> unreachable;
+
+    // The local server's address is its endpoint; a cloud service's replaces its public one.
+    [[nodiscard]] std::unique_ptr<LLMClient> client(const std::string& base, const std::string& key) const {
+        return id == LLMProvider::local ? makeClient(id, key, model, base) : makeClient(id, key, model, "", base);
+    }
+    [[nodiscard]] std::vector<std::string> list(const std::string& base, const std::string& key,
+                                                std::stop_token stop) const {
+        return id == LLMProvider::local ? listModels(id, key, base, std::move(stop))
+                                        : listModels(id, key, "", std::move(stop), base);
+    }
 };
 
 const Provider kAnthropic{
     "Anthropic",
+    LLMProvider::anthropic,
+    "claude-haiku-4-5-20251001",
     "",
     "/v1/messages",
     "/v1/models",
     example("anthropic-messages-200.json"),
     "x-api-key",
-    [](const std::string& base, const std::string& key) {
-        return std::make_unique<AnthropicClient>(key, "claude-haiku-4-5-20251001", base);
-    },
-    [](const std::string& base, const std::string& key, std::stop_token stop) {
-        return AnthropicClient::listModels(key, std::move(stop), base);
-    },
     [](const std::string&) { return std::string("Couldn't reach the Anthropic API. Check your connection."); }};
 
 const Provider kOpenAI{
     "OpenAI",
+    LLMProvider::openAI,
+    "gpt-4o",
     "/v1",
     "/v1/chat/completions",
     "/v1/models",
     example("openai-chat-200.json"),
     "authorization",
-    [](const std::string& base, const std::string& key) { return std::make_unique<OpenAIClient>(key, "gpt-4o", base); },
-    [](const std::string& base, const std::string& key, std::stop_token stop) {
-        return OpenAIClient::listModels(key, std::move(stop), base);
-    },
     [](const std::string&) { return std::string("Couldn't reach the OpenAI API. Check your connection."); }};
 
-const Provider kLocal{
-    "Local",
-    "",
-    "/api/chat",
-    "/api/tags",
-    example("ollama-chat-200.json"),
-    "",
-    [](const std::string& base, const std::string&) { return std::make_unique<LocalClient>(base, ""); },
-    [](const std::string& base, const std::string&, std::stop_token stop) {
-        return OllamaService::listModels(base, std::move(stop));
-    },
-    [](const std::string& base) {
-        return "Ollama isn't reachable at " + base + ". Is it running? (run `ollama serve`)";
-    }};
+const Provider kLocal{"Local",
+                      LLMProvider::local,
+                      "",
+                      "",
+                      "/api/chat",
+                      "/api/tags",
+                      example("ollama-chat-200.json"),
+                      "",
+                      [](const std::string& base) {
+                          return "Ollama isn't reachable at " + base + ". Is it running? (run `ollama serve`)";
+                      }};
 
 std::string providerName(const testing::TestParamInfo<const Provider*>& row) {
     return row.param->name;

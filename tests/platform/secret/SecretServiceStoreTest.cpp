@@ -11,11 +11,12 @@
 #include <libsecret/secret.h>
 #include <unistd.h>
 
-#include "support/TestFiles.h"
-
 #include "core/preferences/Preferences.h"
+#include "core/providers/ProviderCatalogue.h"
 #include "platform/secret/FileSecretStore.h"
 #include "platform/secret/SecretStoreFactory.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::platform {
 namespace {
@@ -96,7 +97,7 @@ protected:
 
 TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUse) {
     const tests::TemporaryFolder folder;
-    const std::string account = Preferences::apiKeyAccount(LLMProvider::openAI);
+    const std::string account = std::string(core::providerInfo(LLMProvider::openAI).apiKeyAccount);
     std::vector<std::filesystem::path> announced;
     SessionSecretStore store(m_service, folder.path() / "secrets.json",
                              [&](const std::filesystem::path& file) { announced.push_back(file); });
@@ -120,7 +121,7 @@ TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUs
 }
 
 TEST_F(SecretServiceStoreTest, AddsALabelledItemToTheDefaultCollectionAndReplacesItInPlace) {
-    const std::string account = Preferences::apiKeyAccount(LLMProvider::anthropic);
+    const std::string account = std::string(core::providerInfo(LLMProvider::anthropic).apiKeyAccount);
     EXPECT_EQ(m_store.read(account), std::nullopt);
     m_store.store("sk-first", account);
     EXPECT_EQ(m_store.read(account), "sk-first");
@@ -145,7 +146,8 @@ TEST_F(SecretServiceStoreTest, UpdatesAnItemAnotherProgramWroteInsteadOfAddingOn
 
 TEST_F(SecretServiceStoreTest, AnEmptyTextDeletesOnlyThatProvidersItem) {
     for (const LLMProvider provider : core::kAllProviders) {
-        m_store.store("key-" + std::string(core::rawValue(provider)), Preferences::apiKeyAccount(provider));
+        m_store.store("key-" + std::string(core::rawValue(provider)),
+                      std::string(core::providerInfo(provider).apiKeyAccount));
     }
     m_store.store("", "apiKey.openAI");
     m_store.store("", "apiKey.openAI");
