@@ -27,11 +27,8 @@ TEST_F(DescriptionTest, KeysTypeTheCharacterOfTheLayoutWithoutModifiers) {
     EXPECT_EQ(us().keyToCharacter(Key::y), "y");
     EXPECT_EQ(german().keyToCharacter(Key::y), "z");
     EXPECT_EQ(german().keyToCharacter(Key::semicolon), "ö");
-    EXPECT_EQ(us().keyToCharacter(Key::one), "1");
-    EXPECT_EQ(us().keyToCharacter(Key::slash), "/");
     EXPECT_EQ(us().keyToCharacter(Key{10}), "<") << "the ISO key of a pc105 keyboard";
     EXPECT_EQ(german().keyToCharacter(Key::backtick), "^") << "a dead key shows its accent";
-    EXPECT_EQ(german().keyToCharacter(Key::equal), "´");
     for (const Key nothing : {Key::space, Key::f5, Key::keypad1, Key::returnKey, Key::shift, Key::mute, Key{52}}) {
         EXPECT_EQ(us().keyToCharacter(nothing), std::nullopt) << nothing.rawValue;
     }
@@ -40,11 +37,7 @@ TEST_F(DescriptionTest, KeysTypeTheCharacterOfTheLayoutWithoutModifiers) {
 
 TEST_F(DescriptionTest, GlyphStyleShowsModifiersInFixedOrderThenTheKey) {
     EXPECT_EQ(description(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option), &us()), "⌥⌘Space");
-    EXPECT_EQ(description(Shortcut(Key::k, ModifierFlags::shift | ModifierFlags::control), &us()), "⌃⇧K");
     EXPECT_EQ(description(Shortcut(Key::a, kAll), &us()), "⌃⌥⇧⌘🌐︎A");
-    EXPECT_EQ(description(Shortcut(Key::f5, {}), &us()), "F5");
-    EXPECT_EQ(description(Shortcut(Key::one, ModifierFlags::command), &us()), "⌘1");
-    EXPECT_EQ(description(Shortcut(Key::slash, ModifierFlags::command), &us()), "⌘/");
     EXPECT_EQ(description(Shortcut(Key::keypad7, ModifierFlags::option), &us()), "⌥7⃣");
     EXPECT_EQ(description(Shortcut(Key::escape, {}), nullptr), "⎋");
     EXPECT_EQ(description(Shortcut(Key::mute, ModifierFlags::command), &us()), "⌘\uFFFD");
@@ -58,11 +51,8 @@ TEST_F(DescriptionTest, WordsStyleNamesKeysAsTheDesktopDoes) {
     EXPECT_EQ(wordsDescription(Shortcut(Key::a, kAll), &us()), "Ctrl+Alt+Shift+Super+Fn+A");
     EXPECT_EQ(wordsDescription(Shortcut(Key::y, ModifierFlags::command), &german()), "Ctrl+Z");
     EXPECT_EQ(wordsDescription(Shortcut(Key::pageUp, ModifierFlags::shift), &us()), "Shift+Page Up");
-    EXPECT_EQ(wordsDescription(Shortcut(Key::keypad0, {}), &us()), "Num 0");
     EXPECT_EQ(wordsDescription(Shortcut(Key::deleteKey, ModifierFlags::control), &us()), "Super+Backspace");
     EXPECT_EQ(wordsDescription(Shortcut(Key::escape, {}), &us()), "Esc");
-    EXPECT_EQ(wordsDescription(Shortcut(Key::f20, {}), &us()), "F20");
-    EXPECT_EQ(wordsDescription(Shortcut(Key::volumeUp, {}), &us()), "Volume Up");
     EXPECT_EQ(wordsDescription(Shortcut(Key::leftBracket, ModifierFlags::command), &us()), "Ctrl+[");
 }
 
@@ -71,7 +61,6 @@ TEST_F(DescriptionTest, MenuKeyEquivalentsAndLocalisedTexts) {
     EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::f2, {}), &us()), "\uF705");
     EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::k, ModifierFlags::command), &us()), "k");
     EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::keypad3, {}), &us()), std::nullopt);
-    EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::mute, {}), &us()), std::nullopt);
 
     for (const char* key : {"space_key", "record_shortcut", "press_shortcut", "keyboard_shortcut_used_by_menu_item",
                             "keyboard_shortcut_disallowed", "keyboard_shortcut_used_by_system",

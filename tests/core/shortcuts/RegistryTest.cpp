@@ -11,8 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "platform/fake/FakeHotKeyBackend.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::core::shortcuts {
 namespace {
