@@ -21,7 +21,8 @@
 #include "DesktopBench.h"
 
 #include "app/capture/CaptureSession.h"
-#include "platform/x11/TrayHost.h"
+
+#include "support/TrayHost.h"
 
 namespace {
 

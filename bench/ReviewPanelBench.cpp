@@ -16,7 +16,8 @@
 
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/presentation/ReviewViews.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/XvfbServer.h"
 
 namespace {
 

@@ -20,12 +20,13 @@
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/shortcuts/Recorder.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/NorikShortcuts.h"
 #include "platform/desktop/SystemShortcuts.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/TestFiles.h"
+#include "support/XvfbServer.h"
 
 namespace {
 

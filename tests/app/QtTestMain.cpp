@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "platform/x11/XvfbServer.h"
+#include "support/XvfbServer.h"
 
 // Widget tests need a QApplication on a real X server: a private one with a screen of a known size, never the
 // user's display.

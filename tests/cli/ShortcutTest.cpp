@@ -8,7 +8,8 @@
 
 #include "platform/x11/X11HotKeyBackend.h"
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/XvfbServer.h"
 
 namespace norik::test {
 namespace {

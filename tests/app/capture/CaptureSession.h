@@ -23,7 +23,8 @@
 #include <xcb/xtest.h>
 
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/XvfbServer.h"
 
 namespace norik::tests {
 

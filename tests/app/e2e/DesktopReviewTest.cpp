@@ -33,10 +33,10 @@
 #include <xcb/xinput.h>
 
 #include "app/capture/CaptureSession.h"
-#include "platform/x11/TrayHost.h"
 #include "platform/x11/XcbHandles.h"
 
 #include "support/LoopbackServer.h"
+#include "support/TrayHost.h"
 
 namespace norik::app {
 namespace {

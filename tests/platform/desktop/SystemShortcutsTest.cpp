@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/TestFiles.h"
-#include "platform/x11/XvfbServer.h"
+#include "support/XvfbServer.h"
 
 namespace norik::platform {
 namespace {

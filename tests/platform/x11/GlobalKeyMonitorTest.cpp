@@ -13,7 +13,8 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/XvfbServer.h"
 
 namespace norik::app {
 namespace {

@@ -20,12 +20,13 @@
 #include "app/shortcuts/ObjectAssociation.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/TestFiles.h"
+#include "support/XvfbServer.h"
 
 namespace norik::app {
 namespace {

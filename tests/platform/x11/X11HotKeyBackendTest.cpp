@@ -16,12 +16,13 @@
 #include <xcb/xtest.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/TestFiles.h"
+#include "support/XvfbServer.h"
 
 extern char** environ;
 
