@@ -73,7 +73,6 @@ public:
             update();
         }
     }
-    [[nodiscard]] bool isDone() const { return m_done; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
