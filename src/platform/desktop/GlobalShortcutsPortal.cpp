@@ -290,7 +290,7 @@ void GlobalShortcutsPortal::onResponse(GDBusConnection* /*bus*/, const gchar* /*
 void GlobalShortcutsPortal::onActivated(GDBusConnection* /*bus*/, const gchar* /*sender*/, const gchar* /*path*/,
                                         const gchar* /*interface*/, const gchar* /*signal*/, GVariant* parameters,
                                         gpointer self) {
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ost@a{sv})")) &&
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(osta{sv})")) &&
         !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ost)"))) {
         return;
     }
