@@ -11,22 +11,10 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include "platform/desktop/GlibWait.h"
+
 namespace norik::platform::desktop {
 namespace {
-
-// Runs GLib's default main context until `done` holds; false when the events stopped coming.
-template <typename Predicate> bool iterateUntil(Predicate done) {
-    bool expired = false;
-    const guint timeout = g_timeout_add_seconds(
-        10, [](gpointer flag) { return *static_cast<bool*>(flag) = true, G_SOURCE_REMOVE; }, &expired);
-    while (!done() && !expired) {
-        g_main_context_iteration(nullptr, TRUE);
-    }
-    if (!expired) {
-        g_source_remove(timeout);
-    }
-    return done();
-}
 
 class MockPortal {
 public:
@@ -39,13 +27,7 @@ public:
             ADD_FAILURE() << messageOf(error.get(), "the mock portal did not start");
             return;
         }
-        bool appeared = false;
-        const guint watch = g_bus_watch_name(
-            G_BUS_TYPE_SESSION, "org.freedesktop.portal.Desktop", G_BUS_NAME_WATCHER_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, gpointer flag) { *static_cast<bool*>(flag) = true; },
-            nullptr, &appeared, nullptr);
-        EXPECT_TRUE(iterateUntil([&] { return appeared; })) << "the mock portal never took its name";
-        g_bus_unwatch_name(watch);
+        EXPECT_TRUE(waitForBusName("org.freedesktop.portal.Desktop")) << "the mock portal never took its name";
     }
     MockPortal(const MockPortal&) = delete;
     MockPortal& operator=(const MockPortal&) = delete;
