@@ -3,7 +3,6 @@
 #include "platform/desktop/GlobalShortcutsPortal.h"
 
 #include <algorithm>
-#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,43 +10,19 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include "platform/desktop/GlibWait.h"
+#include "platform/desktop/GlibTesting.h"
 
 namespace norik::platform::desktop {
 namespace {
 
-class MockPortal {
-public:
-    explicit MockPortal(const char* parameters) {
-        GError* raw = nullptr;
-        m_process.reset(g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, &raw, NORIK_TEST_PYTHON, "-m", "dbusmock",
-                                         "--template", NORIK_TEST_PORTAL_TEMPLATE, "-p", parameters, nullptr));
-        const GErrorPtr error(raw);
-        if (m_process == nullptr) {
-            ADD_FAILURE() << messageOf(error.get(), "the mock portal did not start");
-            return;
-        }
-        EXPECT_TRUE(waitForBusName("org.freedesktop.portal.Desktop")) << "the mock portal never took its name";
-    }
-    MockPortal(const MockPortal&) = delete;
-    MockPortal& operator=(const MockPortal&) = delete;
-    ~MockPortal() {
-        if (m_process != nullptr) {
-            g_subprocess_send_signal(m_process.get(), SIGTERM);
-            g_subprocess_wait(m_process.get(), nullptr, nullptr);
-        }
-    }
+const char* const kPortal = "org.freedesktop.portal.Desktop";
 
-    static void press(const char* id) {
-        const GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-        g_dbus_connection_call(bus.get(), "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                               "dev.norik.Test", "Press", g_variant_new("(s)", id), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
-                               nullptr, nullptr, nullptr);
-    }
-
-private:
-    GObjectPtr<GSubprocess> m_process;
-};
+// The mock's own way to have the user press a shortcut.
+void press(const char* id) {
+    const GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    g_dbus_connection_call(bus.get(), kPortal, "/org/freedesktop/portal/desktop", "dev.norik.Test", "Press",
+                           g_variant_new("(s)", id), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+}
 
 const ShortcutRequest reviewSelection{"review-selection", "Review selection", "CTRL+ALT+space"};
 const BoundShortcut assigned{"review-selection", "Review selection", "desktop: CTRL+ALT+space"};
@@ -59,18 +34,12 @@ std::optional<ShortcutsResult> bindNow(GlobalShortcutsPortal& portal, std::vecto
     return result;
 }
 
-// Tests run side by side, and each mock takes the portal's well-known name.
 class GlobalShortcutsPortalTest : public ::testing::Test {
-protected:
-    void SetUp() override { g_test_dbus_up(m_bus.get()); }
-    void TearDown() override { g_test_dbus_down(m_bus.get()); }
-
-private:
-    GObjectPtr<GTestDBus> m_bus{g_test_dbus_new(G_TEST_DBUS_NONE)};
+    PrivateSessionBus m_bus;
 };
 
 TEST_F(GlobalShortcutsPortalTest, BindingSendsThePreferredTriggerAndReportsWhatTheDesktopAssigned) {
-    const MockPortal mock("{}");
+    const DbusMock mock({"--template", NORIK_TEST_PORTAL_TEMPLATE, "-p", "{}"}, kPortal);
     auto portal = GlobalShortcutsPortal::connect();
     ASSERT_TRUE(portal) << portal.error().message;
     const auto bound = bindNow(**portal, {reviewSelection});
@@ -85,7 +54,7 @@ TEST_F(GlobalShortcutsPortalTest, BindingSendsThePreferredTriggerAndReportsWhatT
 }
 
 TEST_F(GlobalShortcutsPortalTest, PressesOfTheSessionsShortcutArriveAndOtherApplicationsPressesDoNot) {
-    const MockPortal mock("{}");
+    const DbusMock mock({"--template", NORIK_TEST_PORTAL_TEMPLATE, "-p", "{}"}, kPortal);
     auto portal = GlobalShortcutsPortal::connect();
     ASSERT_TRUE(portal);
     std::vector<std::string> pressed;
@@ -94,14 +63,14 @@ TEST_F(GlobalShortcutsPortalTest, PressesOfTheSessionsShortcutArriveAndOtherAppl
 
     // The mock announces each press to another application's session first; seeing the second press
     // of ours means every earlier signal has been dispatched.
-    MockPortal::press("review-selection");
-    MockPortal::press("second");
+    press("review-selection");
+    press("second");
     ASSERT_TRUE(iterateUntil([&] { return std::ranges::find(pressed, "second") != pressed.end(); }));
     EXPECT_EQ(pressed, (std::vector<std::string>{"review-selection", "second"}));
 }
 
 TEST_F(GlobalShortcutsPortalTest, DismissingTheDesktopsDialogIsReportedAsCancelled) {
-    const MockPortal mock(R"({"bind_response": 1})");
+    const DbusMock mock({"--template", NORIK_TEST_PORTAL_TEMPLATE, "-p", R"({"bind_response": 1})"}, kPortal);
     auto portal = GlobalShortcutsPortal::connect();
     ASSERT_TRUE(portal);
     const auto bound = bindNow(**portal, {reviewSelection});

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/TriggerText.h"
+#include "platform/x11/TrayHost.h"
+#include "platform/x11/XvfbServer.h"
 
 namespace norik::platform::desktop {
 namespace {
@@ -62,6 +65,37 @@ INSTANTIATE_TEST_SUITE_P(
             Desktop::gnome},
         EnvironmentCase{"NothingKnown", {}, false, Desktop::other}),
     [](const auto& row) { return std::string(row.param.name); });
+
+std::optional<std::string> noEnvironment(std::string_view /*name*/) {
+    return std::nullopt;
+}
+
+TEST(SessionProbe, SeesAStatusNotifierHostOnlyOnceOneIsRegistered) {
+    const PrivateSessionBus bus;
+    const DbusMock watcher({"org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher"},
+                           "org.kde.StatusNotifierWatcher");
+    const GObjectPtr<GDBusConnection> connection(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    EXPECT_FALSE(probeSession(noEnvironment, connection.get(), nullptr).statusNotifierHost);
+
+    const GVariantPtr added(
+        g_dbus_connection_call_sync(connection.get(), "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                    "org.freedesktop.DBus.Mock", "AddProperty",
+                                    g_variant_new("(ssv)", "org.kde.StatusNotifierWatcher",
+                                                  "IsStatusNotifierHostRegistered", g_variant_new_boolean(TRUE)),
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+    ASSERT_NE(added, nullptr);
+    EXPECT_TRUE(probeSession(noEnvironment, connection.get(), nullptr).hasTray());
+}
+
+TEST(SessionProbe, SeesAnXEmbedTrayOnlyWhileAPanelHoldsTheTraySelection) {
+    const tests::XvfbServer server;
+    auto connection = x11::XcbConnection::open(server.display().c_str());
+    ASSERT_TRUE(connection) << connection.error();
+    EXPECT_FALSE(probeSession(noEnvironment, nullptr, connection->get()).xembedTray);
+    const tests::TrayHost tray(server.display());
+    ASSERT_TRUE(tray.error().empty()) << tray.error();
+    EXPECT_TRUE(probeSession(noEnvironment, nullptr, connection->get()).hasTray());
+}
 
 struct RouteCase {
     const char* name;

@@ -14,7 +14,7 @@
 #include <xcb/xfixes.h>
 
 #include "platform/desktop/GioHandles.h"
-#include "platform/desktop/GlibWait.h"
+#include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/PrimarySelectionReader.h"
 #include "platform/x11/XcbHandles.h"
 
@@ -34,7 +34,6 @@ constexpr guint32 kShift = 42;
 class HeadlessMutter {
 public:
     HeadlessMutter() {
-        g_test_dbus_up(m_bus.get());
         ::chmod(m_runtime.path().c_str(), 0700);
         ::mkfifo(lifeline().c_str(), 0600);
     }
@@ -47,7 +46,6 @@ public:
             ::close(m_lifeline >= 0 ? m_lifeline : ::open(lifeline().c_str(), O_RDWR));
             g_subprocess_wait(m_mutter.get(), nullptr, nullptr);
         }
-        g_test_dbus_down(m_bus.get());
     }
 
     void start() {
@@ -133,7 +131,7 @@ private:
 
     [[nodiscard]] std::string lifeline() const { return (m_runtime.path() / "lifeline").string(); }
 
-    GObjectPtr<GTestDBus> m_bus{g_test_dbus_new(G_TEST_DBUS_NONE)};
+    PrivateSessionBus m_bus;
     tests::TemporaryFolder m_runtime;
     GObjectPtr<GSubprocess> m_mutter;
     GObjectPtr<GDataInputStream> m_output;
