@@ -17,7 +17,7 @@ constexpr int kConnectTimeoutMs = 2000;
 constexpr guint32 kResponseCancelled = 1;
 
 std::string stringMember(GVariant* dictionary, const char* key) {
-    GVariantPtr value(g_variant_lookup_value(dictionary, key, nullptr));
+    const GVariantPtr value(g_variant_lookup_value(dictionary, key, nullptr));
     if (value == nullptr || !(g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING) ||
                               g_variant_is_of_type(value.get(), G_VARIANT_TYPE_OBJECT_PATH))) {
         return {};
@@ -27,7 +27,7 @@ std::string stringMember(GVariant* dictionary, const char* key) {
 
 std::vector<BoundShortcut> shortcutsOf(GVariant* results) {
     std::vector<BoundShortcut> shortcuts;
-    GVariantPtr list(g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})")));
+    const GVariantPtr list(g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})")));
     if (list == nullptr) {
         return shortcuts;
     }
@@ -74,10 +74,10 @@ GlobalShortcutsPortal::connect(GDBusConnection* bus) {
         return std::unexpected(PortalError{false, "No session bus: " + messageOf(error.get(), "unknown error")});
     }
     // The interface exists on every portal; only a desktop that implements it answers for its version.
-    GVariantPtr version(g_dbus_connection_call_sync(connection.get(), kPortal, kPortalPath,
-                                                    "org.freedesktop.DBus.Properties", "Get",
-                                                    g_variant_new("(ss)", kInterface, "version"), G_VARIANT_TYPE("(v)"),
-                                                    G_DBUS_CALL_FLAGS_NONE, kConnectTimeoutMs, nullptr, &raw));
+    const GVariantPtr version(
+        g_dbus_connection_call_sync(connection.get(), kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", kInterface, "version"), G_VARIANT_TYPE("(v)"),
+                                    G_DBUS_CALL_FLAGS_NONE, kConnectTimeoutMs, nullptr, &raw));
     error.reset(raw);
     if (version == nullptr) {
         return std::unexpected(PortalError{false, "The desktop offers no global shortcuts portal: " +

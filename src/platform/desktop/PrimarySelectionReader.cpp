@@ -108,7 +108,8 @@ std::expected<PrimarySelectionReader, std::string> PrimarySelectionReader::open(
     return PrimarySelectionReader(std::move(*connection), root, window, atoms);
 }
 
-std::optional<std::string> PrimarySelectionReader::read(std::chrono::milliseconds timeout, std::stop_token stop) {
+std::optional<std::string> PrimarySelectionReader::read(std::chrono::milliseconds timeout,
+                                                        const std::stop_token& stop) {
     xcb_connection_t* c = m_connection.get();
     const XcbReply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr));

@@ -31,7 +31,7 @@ public:
 
     // The selected text in UTF-8; absent when nothing is selected, the owner offers no text, or it has not
     // delivered within `timeout` or before `stop` is requested.
-    [[nodiscard]] std::optional<std::string> read(std::chrono::milliseconds timeout, std::stop_token stop = {});
+    [[nodiscard]] std::optional<std::string> read(std::chrono::milliseconds timeout, const std::stop_token& stop = {});
 
     // The window the window manager reports active (_NET_ACTIVE_WINDOW); absent when none is, which is
     // the case under XWayland while a native Wayland window has the focus.

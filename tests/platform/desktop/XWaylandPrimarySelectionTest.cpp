@@ -3,6 +3,7 @@
 // an X11 client with no window focused, reads it.
 #include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <fcntl.h>
@@ -25,6 +26,7 @@ namespace {
 
 using std::chrono::seconds;
 
+constexpr const char* kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
 // The evdev code of the left Shift key.
 constexpr guint32 kShift = 42;
 
@@ -57,46 +59,29 @@ public:
         GError* raw = nullptr;
         m_mutter.reset(g_subprocess_launcher_spawn(
             launcher.get(), &raw, "mutter", "--headless", "--wayland", "--virtual-monitor", "1024x768", "--", "/bin/sh",
-            "-c",
-            R"(printf 'session %s %s %s\n' "$DISPLAY" "$XAUTHORITY" "$WAYLAND_DISPLAY"; exec cat "$0" >/dev/null)",
+            "-c", R"(printf '%s %s %s\n' "$DISPLAY" "$XAUTHORITY" "$WAYLAND_DISPLAY"; exec cat "$0" >/dev/null)",
             lifeline().c_str(), nullptr));
         const GErrorPtr error(raw);
         ASSERT_NE(m_mutter, nullptr) << messageOf(error.get(), "mutter did not start");
         m_output.reset(g_data_input_stream_new(g_subprocess_get_stdout_pipe(m_mutter.get())));
-        while (gchar* line = g_data_input_stream_read_line_utf8(m_output.get(), nullptr, nullptr, nullptr)) {
-            const std::string text = line;
-            g_free(line);
-            if (text.starts_with("session ")) {
-                gchar** parts = g_strsplit(text.c_str(), " ", 4);
-                if (g_strv_length(parts) == 4) {
-                    display = parts[1];
-                    authority = parts[2];
-                    wayland = parts[3];
-                }
-                g_strfreev(parts);
-                break;
-            }
-        }
-        ASSERT_FALSE(display.empty()) << "mutter started no XWayland";
+        gchar* line = g_data_input_stream_read_line_utf8(m_output.get(), nullptr, nullptr, nullptr);
+        std::istringstream(line != nullptr ? line : "") >> display >> authority >> wayland;
+        g_free(line);
+        ASSERT_FALSE(wayland.empty()) << "mutter started no XWayland";
         m_lifeline = ::open(lifeline().c_str(), O_WRONLY | O_CLOEXEC);
         // A seat gets its keyboard with the first virtual key event; Wayland clients cannot set a
         // selection on a seat without one.
-        ASSERT_TRUE(waitForBusName("org.gnome.Mutter.RemoteDesktop"));
-        m_session = GObjectPtr<GDBusConnection>(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-        const GVariantPtr session(
-            call("/org/gnome/Mutter/RemoteDesktop", "org.gnome.Mutter.RemoteDesktop", "CreateSession", nullptr, "(o)"));
+        ASSERT_TRUE(waitForBusName(kRemoteDesktop));
+        m_session.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+        const GVariantPtr session(call("/org/gnome/Mutter/RemoteDesktop", "", "CreateSession", nullptr));
         ASSERT_NE(session, nullptr);
-        const gchar* path = nullptr;
-        g_variant_get(session.get(), "(&o)", &path);
-        const std::string sessionPath = path;
-        const char* interface = "org.gnome.Mutter.RemoteDesktop.Session";
-        ASSERT_NE(call(sessionPath.c_str(), interface, "Start", nullptr, nullptr), nullptr);
-        ASSERT_NE(
-            call(sessionPath.c_str(), interface, "NotifyKeyboardKeycode", g_variant_new("(ub)", kShift, TRUE), nullptr),
-            nullptr);
-        ASSERT_NE(call(sessionPath.c_str(), interface, "NotifyKeyboardKeycode", g_variant_new("(ub)", kShift, FALSE),
-                       nullptr),
-                  nullptr);
+        const gchar* sessionPath = nullptr;
+        g_variant_get(session.get(), "(&o)", &sessionPath);
+        const std::string path = sessionPath;
+        EXPECT_NE(call(path, ".Session", "Start", nullptr), nullptr);
+        for (const gboolean pressed : {gboolean{TRUE}, gboolean{FALSE}}) {
+            EXPECT_NE(call(path, ".Session", "NotifyKeyboardKeycode", g_variant_new("(ub)", kShift, pressed)), nullptr);
+        }
     }
 
     // Selects `text` in a native Wayland client (wl-copy) or, with `x11`, in an X11 client (xclip).
@@ -122,13 +107,12 @@ public:
     std::string wayland;
 
 private:
-    GVariant* call(const char* path, const char* interface, const char* method, GVariant* parameters,
-                   const char* replyType) const {
-        return g_dbus_connection_call_sync(m_session.get(), "org.gnome.Mutter.RemoteDesktop", path, interface, method,
-                                           parameters, replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr,
-                                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    [[nodiscard]] GVariantPtr call(const std::string& path, const std::string& interface, const char* method,
+                                   GVariant* parameters) const {
+        return GVariantPtr(g_dbus_connection_call_sync(m_session.get(), kRemoteDesktop, path.c_str(),
+                                                       (kRemoteDesktop + interface).c_str(), method, parameters,
+                                                       nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
     }
-
     [[nodiscard]] std::string lifeline() const { return (m_runtime.path() / "lifeline").string(); }
 
     PrivateSessionBus m_bus;
