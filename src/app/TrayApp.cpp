@@ -114,6 +114,8 @@ int runTrayApp(int argc, char** argv) {
         std::cerr << "norik: the desktop app needs an X11 session\n";
         return EXIT_FAILURE;
     }
+    const bool wayland = inWaylandSession();
+    capture->setWaylandSession(wayland);
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
 
     // Problems the user must hear of, each told once as a tray message. Any thread may tell; the message waits
@@ -177,7 +179,6 @@ int runTrayApp(int argc, char** argv) {
     QSystemTrayIcon tray(
         QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
                          QIcon(QStringLiteral(":/norik/icons/norik-tray.svg"))));
-    const bool wayland = inWaylandSession();
     tray.setToolTip(wayland ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
     if (wayland) {
         std::cerr << "norik: " << kWaylandNote << '\n';
