@@ -193,6 +193,7 @@ int runTrayApp(int argc, char** argv) {
     X11AccessibilityTrust trust(x11->connection(), showWarning);
 
     NotchReviewPresenter presenter;
+    presenter.setLoadingClosable(wayland);
     // When the panel goes, the window the text came from gets its focus back.
     QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
                      [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
