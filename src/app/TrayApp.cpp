@@ -24,6 +24,7 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "app/AppCoordinator.h"
+#include "app/DesktopTrigger.h"
 #include "app/MenuBarContent.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
@@ -73,6 +74,10 @@ constexpr const char* kCopyAdvice =
     "It needs an X11 session whose server offers the XTEST extension; in a Wayland session its keys only reach "
     "X11 windows. To review from any window, bind the command \"norik trigger\" to a shortcut in your desktop's "
     "keyboard settings.";
+
+constexpr const char* kGnomeTrayAdvice =
+    "GNOME shows no tray icons by itself. To get Norik's icon in the top bar, install the AppIndicator "
+    "extension (on Debian, the package gnome-shell-extension-appindicator) and turn it on in Extensions.";
 
 } // namespace
 
@@ -207,12 +212,17 @@ int runTrayApp(int argc, char** argv) {
     }
 
     AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
+    DesktopTrigger desktopTrigger(shortcuts, x11->connection(), [&coordinator] { coordinator.trigger(); });
+    recorderContext.triggerRoute = desktopTrigger.state();
 
     // Built on first use: most sessions never open it, and it would only add to the start-up time.
     std::optional<SettingsView> settingsView;
     const auto openSettings = [&] {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
+            if (!desktopTrigger.hasTray() && desktopTrigger.gnome()) {
+                settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
+            }
         }
         settingsView->showAndRaise();
     };
@@ -303,6 +313,10 @@ int runTrayApp(int argc, char** argv) {
 
     // Wired once the event loop runs, so that whatever start() shows appears in a running application.
     QTimer::singleShot(0, &coordinator, &AppCoordinator::start);
+    // With no icon to click, Norik would otherwise start out of reach; the first-run window opens anyway.
+    if (!desktopTrigger.hasTray() && preferences.hasCompletedOnboarding()) {
+        QTimer::singleShot(0, &content, openSettings);
+    }
     return QApplication::exec();
 }
 

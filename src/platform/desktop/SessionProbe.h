@@ -9,6 +9,8 @@
 #include <gio/gio.h>
 #include <xcb/xcb.h>
 
+#include "platform/desktop/TriggerRoute.h"
+
 namespace norik::platform::desktop {
 
 enum class Desktop { gnome, kde, other };
@@ -22,14 +24,6 @@ struct SessionFacts {
     bool xembedTray = false;
 
     [[nodiscard]] bool hasTray() const { return statusNotifierHost || xembedTray; }
-};
-
-// How the review shortcut reaches Norik in a session.
-enum class TriggerRoute {
-    x11Grab,             // an X11 session: Norik grabs the key itself
-    portal,              // the desktop's GlobalShortcuts portal binds it
-    gnomeCustomShortcut, // GNOME's custom keyboard shortcuts run `norik trigger`
-    manualCommand,       // the user binds `norik trigger` in the compositor's own configuration
 };
 
 using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view name)>;
