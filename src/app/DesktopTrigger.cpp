@@ -57,8 +57,7 @@ struct DesktopTrigger::Impl {
     std::optional<core::shortcuts::NotificationCenter::Observer> shortcutChanges;
 
     [[nodiscard]] std::optional<core::shortcuts::Shortcut> reviewShortcut() const {
-        const core::shortcuts::Name& review = core::shortcuts::reviewSelection();
-        return registry.isRegistered(review) ? registry.getShortcut(review) : std::nullopt;
+        return registry.getShortcut(core::shortcuts::reviewSelection());
     }
 
     void bindPortal() {

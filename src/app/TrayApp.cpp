@@ -184,10 +184,6 @@ int runTrayApp(int argc, char** argv) {
     QSystemTrayIcon tray(
         QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
                          QIcon(QStringLiteral(":/norik/icons/norik-tray.svg"))));
-    tray.setToolTip(wayland ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
-    if (wayland) {
-        std::cerr << "norik: " << kWaylandNote << '\n';
-    }
     // The tray says which message was clicked by no more than a signal, so the latest message decides what a
     // click does: only an update notice opens a page.
     QUrl pageOfLatestMessage;
@@ -214,6 +210,12 @@ int runTrayApp(int argc, char** argv) {
     AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
     DesktopTrigger desktopTrigger(shortcuts, x11->connection(), [&coordinator] { coordinator.trigger(); });
     recorderContext.triggerRoute = desktopTrigger.state();
+    // Only where neither the desktop's portal nor GNOME's own shortcuts can take the binding.
+    const bool bindByHand = recorderContext.triggerRoute.route == platform::desktop::TriggerRoute::manualCommand;
+    tray.setToolTip(bindByHand ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
+    if (bindByHand) {
+        std::cerr << "norik: " << kWaylandNote << '\n';
+    }
 
     // Built on first use: most sessions never open it, and it would only add to the start-up time.
     std::optional<SettingsView> settingsView;
@@ -230,7 +232,8 @@ int runTrayApp(int argc, char** argv) {
     OnboardingController onboarding(OnboardingView::Actions{
                                         .onDone = {},
                                         .openSettings = openSettings,
-                                        .canSendCopy = [&trust, wayland] { return !wayland && trust.isTrusted(); },
+                                        // Native Wayland windows need no Copy: their selection is read from PRIMARY.
+                                        .canSendCopy = [&trust] { return trust.isTrusted(); },
                                         .explainCopy =
                                             [] {
                                                 auto* box = new QMessageBox(
