@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// GNOME's compositor, headless, with norik on its XWayland: text selected in a native Wayland window, which
-// no synthetic Copy reaches, is reviewed when the user runs `norik trigger`.
+// GNOME's compositor, headless, with norik on its XWayland and no tray: norik opens its settings window at
+// start, and text selected in a native Wayland window, which no synthetic Copy reaches, is reviewed when the
+// user runs `norik trigger`.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
 
 #include <QDir>
 #include <QFile>
@@ -25,8 +30,6 @@ namespace norik::platform::desktop {
 namespace {
 
 constexpr int kCommandMs = 20'000;
-// Each attempt is a whole process start, so this spans far more than norik's own start.
-constexpr int kTriggerAttempts = 500;
 
 const QString sentence = QStringLiteral("Él va a l'école chaque jours.");
 
@@ -41,6 +44,44 @@ std::string tutorReply() {
                                 {"content", QString::fromUtf8(QJsonDocument(tutor).toJson(QJsonDocument::Compact))}}},
         {"done", true}};
     return QJsonDocument(reply).toJson(QJsonDocument::Compact).toStdString();
+}
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    const x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : XCB_NONE;
+}
+
+std::string windowProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property) {
+    const x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
+    return reply ? std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                               static_cast<std::size_t>(xcb_get_property_value_length(reply.get())))
+                 : std::string();
+}
+
+// The window mutter reports active once `wanted` holds for it (XCB_NONE while a Wayland window or none has
+// the focus), waiting for each change of the root's properties.
+xcb_window_t waitForActiveWindow(xcb_connection_t* connection, const std::function<bool(xcb_window_t)>& wanted) {
+    const xcb_window_t root = x11::rootWindow(connection, 0);
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t active = atom(connection, "_NET_ACTIVE_WINDOW");
+    while (true) {
+        xcb_window_t window = XCB_NONE;
+        const std::string value = windowProperty(connection, root, active);
+        if (value.size() == sizeof window) {
+            std::memcpy(&window, value.data(), sizeof window);
+        }
+        if (wanted(window)) {
+            return window;
+        }
+        const x11::XcbReply<xcb_generic_event_t> event(xcb_wait_for_event(connection));
+        if (!event) {
+            ADD_FAILURE() << "the X server went away";
+            return XCB_NONE;
+        }
+    }
 }
 
 int runNorik(const QProcessEnvironment& environment, const QStringList& arguments) {
@@ -94,13 +135,25 @@ TEST(WaylandReview, TheTriggerCommandReviewsTheSelectionOfANativeWaylandWindow) 
     norik.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     norik.start(QStringLiteral(NORIK_E2E_NORIK), QStringList{});
     ASSERT_TRUE(norik.waitForStarted(kCommandMs));
-    // `norik trigger` fails until the started norik answers.
-    int attempts = 0;
-    while (runNorik(environment, {"trigger"}) != 0 && norik.state() == QProcess::Running &&
-           ++attempts < kTriggerAttempts) {
-    }
-    ASSERT_EQ(norik.state(), QProcess::Running);
+    // With no tray to click, norik opens its settings window at once; closed, no X11 window is active.
+    auto desktop = x11::XcbConnection::open(mutter.display.c_str());
+    ASSERT_TRUE(desktop);
+    const xcb_atom_t name = atom(desktop->get(), "_NET_WM_NAME");
+    const xcb_window_t settings = waitForActiveWindow(desktop->get(), [&](xcb_window_t window) {
+        return window != XCB_NONE && windowProperty(desktop->get(), window, name) == "Norik Settings";
+    });
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = settings;
+    close.type = atom(desktop->get(), "_NET_CLOSE_WINDOW");
+    xcb_send_event(desktop->get(), 0, x11::rootWindow(desktop->get(), 0),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&close));
+    xcb_flush(desktop->get());
+    waitForActiveWindow(desktop->get(), [](xcb_window_t window) { return window == XCB_NONE; });
 
+    ASSERT_EQ(runNorik(environment, {"trigger"}), 0);
     ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds{20})) << "no review request reached the model server";
     const QJsonObject body =
         QJsonDocument::fromJson(QByteArray::fromStdString(server.requests().front().body)).object();
