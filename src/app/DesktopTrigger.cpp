@@ -160,7 +160,7 @@ bool DesktopTrigger::hasTray() const {
     return m_impl->facts.hasTray();
 }
 
-bool DesktopTrigger::gnome() const {
+bool DesktopTrigger::onGnome() const {
     return m_impl->facts.desktop == desktop::Desktop::gnome;
 }
 

@@ -27,7 +27,7 @@ public:
     // For the rows beside the review recorders; valid while this object lives.
     [[nodiscard]] TriggerRouteState state();
     [[nodiscard]] bool hasTray() const;
-    [[nodiscard]] bool gnome() const;
+    [[nodiscard]] bool onGnome() const;
 
 private:
     struct Impl;

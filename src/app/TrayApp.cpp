@@ -222,7 +222,7 @@ int runTrayApp(int argc, char** argv) {
     const auto openSettings = [&] {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
-            if (!desktopTrigger.hasTray() && desktopTrigger.gnome()) {
+            if (!desktopTrigger.hasTray() && desktopTrigger.onGnome()) {
                 settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
             }
         }
