@@ -24,6 +24,7 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "app/AppCoordinator.h"
+#include "app/DesktopTrigger.h"
 #include "app/MenuBarContent.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
@@ -74,6 +75,10 @@ constexpr const char* kCopyAdvice =
     "X11 windows. To review from any window, bind the command \"norik trigger\" to a shortcut in your desktop's "
     "keyboard settings.";
 
+constexpr const char* kGnomeTrayAdvice =
+    "GNOME shows no tray icons by itself. To get Norik's icon in the top bar, install the AppIndicator "
+    "extension (on Debian, the package gnome-shell-extension-appindicator) and turn it on in Extensions.";
+
 } // namespace
 
 int runTrayApp(int argc, char** argv) {
@@ -114,6 +119,8 @@ int runTrayApp(int argc, char** argv) {
         std::cerr << "norik: the desktop app needs an X11 session\n";
         return EXIT_FAILURE;
     }
+    const bool wayland = inWaylandSession();
+    capture->setWaylandSession(wayland);
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
 
     // Problems the user must hear of, each told once as a tray message. Any thread may tell; the message waits
@@ -177,11 +184,6 @@ int runTrayApp(int argc, char** argv) {
     QSystemTrayIcon tray(
         QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
                          QIcon(QStringLiteral(":/norik/icons/norik-tray.svg"))));
-    const bool wayland = inWaylandSession();
-    tray.setToolTip(wayland ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
-    if (wayland) {
-        std::cerr << "norik: " << kWaylandNote << '\n';
-    }
     // The tray says which message was clicked by no more than a signal, so the latest message decides what a
     // click does: only an update notice opens a page.
     QUrl pageOfLatestMessage;
@@ -192,6 +194,7 @@ int runTrayApp(int argc, char** argv) {
     X11AccessibilityTrust trust(x11->connection(), showWarning);
 
     NotchReviewPresenter presenter;
+    presenter.setLoadingClosable(wayland);
     // When the panel goes, the window the text came from gets its focus back.
     QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
                      [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
@@ -205,12 +208,23 @@ int runTrayApp(int argc, char** argv) {
     }
 
     AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
+    DesktopTrigger desktopTrigger(shortcuts, x11->connection(), [&coordinator] { coordinator.trigger(); });
+    recorderContext.triggerRoute = desktopTrigger.state();
+    // Only where neither the desktop's portal nor GNOME's own shortcuts can take the binding.
+    const bool bindByHand = recorderContext.triggerRoute.route == platform::desktop::TriggerRoute::manualCommand;
+    tray.setToolTip(bindByHand ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
+    if (bindByHand) {
+        std::cerr << "norik: " << kWaylandNote << '\n';
+    }
 
     // Built on first use: most sessions never open it, and it would only add to the start-up time.
     std::optional<SettingsView> settingsView;
     const auto openSettings = [&] {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
+            if (!desktopTrigger.hasTray() && desktopTrigger.onGnome()) {
+                settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
+            }
         }
         settingsView->showAndRaise();
     };
@@ -218,7 +232,8 @@ int runTrayApp(int argc, char** argv) {
     OnboardingController onboarding(OnboardingView::Actions{
                                         .onDone = {},
                                         .openSettings = openSettings,
-                                        .canSendCopy = [&trust, wayland] { return !wayland && trust.isTrusted(); },
+                                        // Native Wayland windows need no Copy: their selection is read from PRIMARY.
+                                        .canSendCopy = [&trust] { return trust.isTrusted(); },
                                         .explainCopy =
                                             [] {
                                                 auto* box = new QMessageBox(
@@ -301,6 +316,10 @@ int runTrayApp(int argc, char** argv) {
 
     // Wired once the event loop runs, so that whatever start() shows appears in a running application.
     QTimer::singleShot(0, &coordinator, &AppCoordinator::start);
+    // With no icon to click, Norik would otherwise start out of reach; the first-run window opens anyway.
+    if (!desktopTrigger.hasTray() && preferences.hasCompletedOnboarding()) {
+        QTimer::singleShot(0, &content, openSettings);
+    }
     return QApplication::exec();
 }
 

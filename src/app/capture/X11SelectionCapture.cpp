@@ -25,8 +25,8 @@ struct X11SelectionCapture::Run {
     int sleeps = 0;
     bool stopped = false;
     bool finished = false;
-    // A terminal's capture, which needs no waiting: its text is the PRIMARY selection's.
-    bool terminal = false;
+    // A capture that needs no waiting: its text is the PRIMARY selection's.
+    bool fromPrimary = false;
     std::optional<QString> primaryText;
     std::optional<std::stop_callback<std::function<void()>>> onStop;
 };
@@ -63,7 +63,7 @@ std::unique_ptr<X11SelectionCapture> X11SelectionCapture::forApplication() {
 X11SelectionCapture::~X11SelectionCapture() {
     while (!m_runs.empty()) {
         const std::shared_ptr<Run> run = m_runs.front();
-        if (run->terminal) {
+        if (run->fromPrimary) {
             finish(run, run->primaryText);
         } else {
             run->stopped = true;
@@ -77,12 +77,18 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
     run->done = std::move(done);
     m_runs.push_back(run);
     m_focusBeforeCapture = m_windows.focusedWindow();
+    const bool waylandWindow = m_waylandSession && !m_focusBeforeCapture.managed;
+    if (waylandWindow) {
+        // XWayland's own focus then names no window the user works in, and none to give the focus back to.
+        m_focusBeforeCapture = {};
+    }
 
-    if (m_focusBeforeCapture.window != XCB_NONE &&
-        answersFromPrimary(m_windows.windowClass(m_focusBeforeCapture.window))) {
-        run->terminal = true;
-        const QMimeData* primary =
-            m_windows.ownsPrimary(m_focusBeforeCapture.window) ? m_clipboard->mimeData(QClipboard::Selection) : nullptr;
+    if (waylandWindow || (m_focusBeforeCapture.window != XCB_NONE &&
+                          answersFromPrimary(m_windows.windowClass(m_focusBeforeCapture.window)))) {
+        run->fromPrimary = true;
+        const QMimeData* primary = waylandWindow || m_windows.ownsPrimary(m_focusBeforeCapture.window)
+                                       ? m_clipboard->mimeData(QClipboard::Selection)
+                                       : nullptr;
         if (primary != nullptr && primary->hasText()) {
             run->primaryText = primary->text();
         }
@@ -162,7 +168,7 @@ void X11SelectionCapture::finish(const std::shared_ptr<Run>& run, std::optional<
     const bool changed = m_changeCount != run->baseline;
     const bool writeBack = changed && !run->saved.empty() && !run->saved.isSecret();
     const bool giveUp = !changed && run->saved.empty();
-    if (!run->terminal && (writeBack || giveUp)) {
+    if (!run->fromPrimary && (writeBack || giveUp)) {
         m_writingBack = true;
         if (writeBack) {
             m_clipboard->setMimeData(run->saved.toMimeData().release(), QClipboard::Clipboard);

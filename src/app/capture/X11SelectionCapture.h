@@ -25,6 +25,10 @@ namespace norik::app {
 // emulators, some editors) it types nothing and takes the PRIMARY selection instead, provided that
 // application owns it.
 //
+// In a Wayland session a native Wayland window has the focus whenever the window manager reports no active
+// X11 window. No synthetic key reaches it, but the compositor shares its PRIMARY selection with XWayland, so
+// that is read instead; its owner is XWayland itself, so whose selection it is cannot be told there.
+//
 // The change counter moves on QClipboard::changed, which Qt emits for other clients' clipboard
 // ownership (XFIXES); so the waiting runs on the main thread's event loop, 25 polls 15 ms apart.
 class X11SelectionCapture final : public SelectionCapture {
@@ -47,6 +51,8 @@ public:
 
     void capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) override;
 
+    void setWaylandSession(bool wayland) { m_waylandSession = wayland; }
+
     // Gives the focus back to the window that was active when the last capture started, provided `current`
     // (Norik's panel, about to go) has the focus: a user who has moved on to another window stays there.
     void restoreFocusFrom(xcb_window_t current);
@@ -65,6 +71,7 @@ private:
     FocusedWindow m_focusBeforeCapture;
     std::uint64_t m_changeCount = 0;
     bool m_writingBack = false;
+    bool m_waylandSession = false;
     std::vector<std::shared_ptr<Run>> m_runs;
     // Owns the timers and the clipboard connection, so none of them outlives the capture.
     QObject m_context;

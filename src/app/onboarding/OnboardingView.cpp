@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/shortcuts/Recorder.h"
+#include "app/shortcuts/TriggerRouteRow.h"
 #include "core/shortcuts/NorikShortcuts.h"
 
 namespace norik::app {
@@ -177,6 +178,9 @@ OnboardingView::OnboardingView(Actions actions, RecorderContext& shortcuts, QWid
     QVBoxLayout* shortcut = addStep(m_column, new StepBadge(3, this), QStringLiteral("Use it anywhere"));
     shortcut->addWidget(bodyText(QStringLiteral("Select text in any app, then press the shortcut."), this));
     shortcut->addWidget(new Recorder(core::shortcuts::reviewSelection(), shortcuts, QStringLiteral("Shortcut")));
+    if (shortcuts.triggerRoute.route != platform::desktop::TriggerRoute::x11Grab) {
+        shortcut->addWidget(new TriggerRouteRow(shortcuts.triggerRoute, this));
+    }
 
     m_column->addStretch(1);
     auto* footer = new QHBoxLayout;

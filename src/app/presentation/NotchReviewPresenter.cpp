@@ -211,7 +211,7 @@ NotchReviewPresenter::~NotchReviewPresenter() {
 void NotchReviewPresenter::showLoading() {
     auto* view = new ReviewLoadingView(m_timings.slowHintDelay, nullptr);
     view->setFixedWidth(kLoadingWidth);
-    show(view, std::nullopt, false);
+    show(view, std::nullopt, m_loadingClosable);
 }
 
 void NotchReviewPresenter::showNotice(const QString& message) {

@@ -72,6 +72,10 @@ public:
     void showError(const QString& message) override;
     void showResult(const core::TutorResult& result, const std::optional<QString>& note) override;
     void setOnDismiss(std::function<void()> onDismiss) override;
+    // The loading view gets the close button too, for sessions where Escape may not reach Norik: over a
+    // native Wayland window no desktop-wide key monitor sees it, and not every compositor lets the panel
+    // take the focus.
+    void setLoadingClosable(bool closable) { m_loadingClosable = closable; }
 
     // Runs onDismiss, stops watching Escape and hides the panel at once. Does nothing more when no panel
     // is up (onDismiss still runs).
@@ -112,6 +116,7 @@ private:
     void stopAnimation();
 
     ReviewTimings m_timings;
+    bool m_loadingClosable = false;
     std::function<void()> m_onDismiss;
     QPointer<NotchPanel> m_panel;
     QPointer<QObject> m_animation;

@@ -19,6 +19,7 @@
 
 #include "app/settings/AutostartSwitch.h"
 #include "app/shortcuts/Recorder.h"
+#include "app/shortcuts/TriggerRouteRow.h"
 #include "core/history/HistoryStore.h"
 #include "core/preferences/FileStorage.h"
 #include "core/preferences/Preferences.h"
@@ -119,10 +120,14 @@ void SettingsView::buildForm() {
     content->setFixedWidth(kContentWidth);
     outer->addWidget(content);
     auto* column = new QVBoxLayout(content);
+    m_column = column;
 
     QFormLayout* form = nullptr;
     addSection(column, QStringLiteral("Shortcut"), form);
     form->addRow(QStringLiteral("Review selection:"), new Recorder(core::shortcuts::reviewSelection(), m_shortcuts));
+    if (m_shortcuts.triggerRoute.route != platform::desktop::TriggerRoute::x11Grab) {
+        form->addRow(QString(), new TriggerRouteRow(m_shortcuts.triggerRoute, content));
+    }
 
     addSection(column, QStringLiteral("AI backend"), m_backend);
     m_provider = new QComboBox(content);
@@ -193,6 +198,13 @@ core::LLMProvider SettingsView::provider() const {
 
 std::string SettingsView::modelKey() const {
     return std::string(core::providerInfo(provider()).modelKey);
+}
+
+void SettingsView::addNote(const QString& text) {
+    auto* note = new QLabel(text, m_column->parentWidget());
+    note->setObjectName(QStringLiteral("note"));
+    note->setWordWrap(true);
+    m_column->insertWidget(0, note);
 }
 
 void SettingsView::showAndRaise() {

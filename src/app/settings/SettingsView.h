@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class QVBoxLayout;
 
 namespace norik::core {
 class HistoryStore;
@@ -59,6 +60,8 @@ public:
 
     // Shows the window, or brings the open one to the front and gives it the focus.
     void showAndRaise();
+    // A paragraph above the settings, such as advice that concerns the whole session.
+    void addNote(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +111,7 @@ private:
 
     QComboBox* m_provider = nullptr;
     QFormLayout* m_backend = nullptr;
+    QVBoxLayout* m_column = nullptr;
     QLineEdit* m_apiKey = nullptr;
     QLineEdit* m_localEndpoint = nullptr;
     QLineEdit* m_modelField = nullptr;

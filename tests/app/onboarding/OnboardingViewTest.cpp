@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/onboarding/OnboardingView.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
 #include "app/QtWait.h"
+#include "app/shortcuts/TriggerRouteRow.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/NorikShortcuts.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/fake/FakeHotKeyBackend.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {
@@ -55,6 +59,59 @@ TEST(OnboardingViewTest, StepOneTurnsDoneOnceCopyCanBeSentAndTheOtherStepsAct) {
     EXPECT_EQ(view.findChild<QLineEdit*>(QStringLiteral("shortcutRecorder"))->text(), QStringLiteral("Ctrl+Alt+Space"));
     EXPECT_TRUE(view.findChild<QPushButton*>(QStringLiteral("getStarted"))->isDefault());
 }
+
+struct RouteCase {
+    const char* name;
+    platform::desktop::TriggerRoute route;
+    // The button the user clicks, if any.
+    const char* button;
+    QString text;
+    QString clipboard;
+};
+
+class TriggerRouteStep : public ::testing::TestWithParam<RouteCase> {};
+
+// Where Norik's own grab does not reach every window, step 3 says how the shortcut reaches Norik.
+TEST_P(TriggerRouteStep, ShowsHowTheShortcutReachesNorik) {
+    tests::TemporaryFolder folder;
+    core::SettingsStore settings(folder.path() / "settings.json");
+    platform::FakeHotKeyBackend hotKeys;
+    core::shortcuts::Registry registry(settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; });
+    bool gnomeEntry = false;
+    RecorderContext shortcuts{registry, nullptr, {}};
+    shortcuts.triggerRoute = {.route = GetParam().route,
+                              .assignedTrigger = [] { return QStringLiteral("Ctrl+Alt+Space"); },
+                              .gnomeEntryInstalled = [&] { return gnomeEntry; },
+                              .installGnomeEntry = [&]() -> std::optional<QString> {
+                                  gnomeEntry = true;
+                                  return std::nullopt;
+                              }};
+    QApplication::clipboard()->clear();
+    OnboardingView view({}, shortcuts);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+
+    if (GetParam().button != nullptr) {
+        auto* button = view.findChild<QPushButton*>(QString::fromLatin1(GetParam().button));
+        ASSERT_NE(button, nullptr);
+        button->click();
+        EXPECT_EQ(button->isVisible(), GetParam().route == platform::desktop::TriggerRoute::manualCommand);
+    }
+    EXPECT_TRUE(view.findChild<QLabel*>(QStringLiteral("triggerRouteText"))->text().contains(GetParam().text));
+    EXPECT_EQ(QApplication::clipboard()->text(), GetParam().clipboard);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, TriggerRouteStep,
+                         ::testing::Values(RouteCase{"ThePortalsAssignedKeys", platform::desktop::TriggerRoute::portal,
+                                                     nullptr, QStringLiteral("assigned: Ctrl+Alt+Space"), QString()},
+                                           RouteCase{"GnomesCustomShortcutAddedByTheButton",
+                                                     platform::desktop::TriggerRoute::gnomeCustomShortcut,
+                                                     "addGnomeShortcut", QStringLiteral("Custom Shortcuts"), QString()},
+                                           RouteCase{"TheCommandToBindWithACopyButton",
+                                                     platform::desktop::TriggerRoute::manualCommand,
+                                                     "copyTriggerCommand", QStringLiteral("bind this command"),
+                                                     QStringLiteral("norik trigger")}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace norik::app

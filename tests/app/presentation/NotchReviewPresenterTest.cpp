@@ -74,6 +74,12 @@ TEST_F(NotchReviewPresenterTest, EachViewHasItsWidthAndHangsCentredFromTheTopOfT
     };
     const std::vector<Row> rows{
         {"loading", [](NotchReviewPresenter& p) { p.showLoading(); }, 240, false, false},
+        {"loading where Escape may not reach Norik",
+         [](NotchReviewPresenter& p) {
+             p.setLoadingClosable(true);
+             p.showLoading();
+         },
+         240, true, false},
         {"notice",
          [](NotchReviewPresenter& p) { p.showNotice(QStringLiteral("Select some text, then trigger Norik.")); }, 300,
          true, false},
