@@ -248,6 +248,18 @@ public:
         return reply ? reply->atom : XCB_NONE;
     }
 
+    // The windows listed in a window property, such as the window manager's _NET_CLIENT_LIST on the root.
+    [[nodiscard]] QList<xcb_window_t> windowList(xcb_window_t window, const char* property) const {
+        const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, atom(property), XCB_ATOM_WINDOW, 0, 1024),
+            nullptr));
+        if (!reply) {
+            return {};
+        }
+        const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+        return {windows, windows + xcb_get_property_value_length(reply.get()) / 4};
+    }
+
     // The list of atoms in a window property.
     [[nodiscard]] QList<xcb_atom_t> windowAtoms(xcb_window_t window, const char* property) const {
         const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
@@ -329,9 +341,22 @@ public:
         : m_process(QStringLiteral("xterm"), {"-geometry", "40x4", "-e", "sh", "-c",
                                               QStringLiteral("printf '%1\\n'; exec sleep 600").arg(line)}) {
         xcb_connection_t* connection = session.connection();
+        // As for the editor: brought forward from the task bar should the window manager hold it back.
+        QElapsedTimer sinceAsked;
         if (!spinUntil([&] {
                 m_window = session.activeWindow();
-                return m_window != XCB_NONE && session.windowClass(m_window) == "XTerm";
+                if (m_window != XCB_NONE && session.windowClass(m_window) == "XTerm") {
+                    return true;
+                }
+                if (!sinceAsked.isValid() || sinceAsked.elapsed() > 500) {
+                    for (const xcb_window_t client : session.windowList(session.root(), "_NET_CLIENT_LIST")) {
+                        if (session.windowClass(client) == "XTerm") {
+                            session.activate(client);
+                        }
+                    }
+                    sinceAsked.start();
+                }
+                return false;
             })) {
             return;
         }

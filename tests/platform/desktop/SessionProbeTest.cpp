@@ -11,8 +11,9 @@
 
 #include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/TriggerText.h"
-#include "platform/x11/TrayHost.h"
-#include "platform/x11/XvfbServer.h"
+
+#include "support/TrayHost.h"
+#include "support/XvfbServer.h"
 
 namespace norik::platform::desktop {
 namespace {

@@ -12,10 +12,10 @@
 
 #include "platform/desktop/PrimarySelectionReader.h"
 #include "platform/x11/XcbHandles.h"
-#include "platform/x11/XvfbServer.h"
 
 #include "support/HeadlessMutter.h"
 #include "support/TestFiles.h"
+#include "support/XvfbServer.h"
 
 namespace norik::platform::desktop {
 namespace {
