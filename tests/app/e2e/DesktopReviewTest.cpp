@@ -54,6 +54,7 @@ constexpr xcb_keycode_t leftAlt = 64;
 constexpr xcb_keycode_t space = 65;
 constexpr xcb_keycode_t escape = 9;
 constexpr xcb_keycode_t returnKey = 36;
+constexpr xcb_keycode_t keyX = 53;
 
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
@@ -88,7 +89,8 @@ struct Window {
 class DesktopReviewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_session = std::make_unique<DesktopSession>();
+        // Keys repeat soon and fast, so that a held hot key repeats while its review runs.
+        s_session = std::make_unique<DesktopSession>(std::vector<std::string>{"-ardelay", "40", "-arinterval", "20"});
         s_tray = std::make_unique<TrayHost>(s_session->display());
     }
     static void TearDownTestSuite() {
@@ -406,6 +408,37 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) 
     ASSERT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); }));
     pressHotKey();
     ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
+}
+
+TEST_F(DesktopReviewTest, AHotKeyHeldPastTheRepeatDelayTypesNothingIntoTheSelectionAndReviewsOnce) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, key));
+    }
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+    ASSERT_TRUE(settledPanel(resultWidth).has_value());
+    for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, key));
+    }
+    dismissAndExpectFocusBack();
+    // A key typed after the release: every key the hold could have typed reaches the editor before it.
+    s_session->fakeKey(XCB_KEY_PRESS, keyX);
+    s_session->fakeKey(XCB_KEY_RELEASE, keyX);
+    ASSERT_TRUE(m_editor->process().waitForLine("key " + QByteArray::number(Qt::Key_X) + " 0"));
+
+    std::vector<std::string> typed;
+    for (const QByteArray& line : m_editor->process().lines()) {
+        const int key = line.startsWith("key ") ? line.split(' ').value(1).toInt() : 0;
+        if (key != 0 && key != Qt::Key_Control && key != Qt::Key_Alt) {
+            typed.push_back(line.toStdString());
+        }
+    }
+    const std::string ctrlC = "key " + std::to_string(static_cast<int>(Qt::Key_C)) + " " +
+                              std::to_string(static_cast<int>(Qt::ControlModifier));
+    const std::string x = "key " + std::to_string(static_cast<int>(Qt::Key_X)) + " 0";
+    EXPECT_EQ(typed, (std::vector<std::string>{ctrlC, x}));
+    EXPECT_EQ(m_server.requests().size(), 1U);
 }
 
 TEST_F(DesktopReviewTest, ASelectionTheApplicationAlreadyCopiedIsReviewed) {
