@@ -28,6 +28,7 @@
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/instance/InstanceService.h"
+#include "app/instance/X11Launch.h"
 #include "app/onboarding/OnboardingController.h"
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/settings/SettingsView.h"
@@ -91,6 +92,8 @@ int runTrayApp(int argc, char** argv) {
     if (const QByteArray platform = qgetenv("QT_QPA_PLATFORM"); platform.isEmpty() || platform.contains("wayland")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    // Read before Qt, which takes it for its first window; a second start hands it to the running Norik.
+    const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norik"));
     // The panel and the settings window come and go; only "Quit Norik" ends the program.
@@ -100,7 +103,7 @@ int runTrayApp(int argc, char** argv) {
     // Settled before anything visible exists: of two starts at the same moment, the one that loses hands over.
     auto instance = InstanceService::claim();
     if (!instance) {
-        return handOverToRunningInstance(instance.error());
+        return handOverToRunningInstance(instance.error(), startupId);
     }
 
     auto hotKeys = QtX11HotKeys::create();
@@ -208,12 +211,13 @@ int runTrayApp(int argc, char** argv) {
 
     // Built on first use: most sessions never open it, and it would only add to the start-up time.
     std::optional<SettingsView> settingsView;
-    const auto openSettings = [&] {
+    const auto openSettingsForLaunch = [&](const QByteArray& launch) {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
         }
-        settingsView->showAndRaise();
+        showForLaunch(*settingsView, launch, [&] { settingsView->showAndRaise(); });
     };
+    const auto openSettings = [&] { openSettingsForLaunch({}); };
 
     OnboardingController onboarding(OnboardingView::Actions{
                                         .onDone = {},
@@ -291,7 +295,7 @@ int runTrayApp(int argc, char** argv) {
             }
         });
     QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
-    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettings);
+    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettingsForLaunch);
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         std::cerr << "norik: no system tray is running, so Norik has no icon until one starts; the shortcut, "

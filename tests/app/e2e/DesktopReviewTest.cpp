@@ -202,6 +202,42 @@ protected:
         ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, escape));
     }
 
+    // Now on the X server's clock, as a launcher stamps a launch: the time of a property change, seen on a
+    // connection of its own, since Qt reads the events of its own.
+    static std::uint32_t serverTime() {
+        xcb_connection_t* connection = xcb_connect(s_session->display().c_str(), nullptr);
+        const xcb_window_t window = xcb_generate_id(connection);
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, s_session->root(), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, "");
+        xcb_flush(connection);
+        std::uint32_t time = XCB_CURRENT_TIME;
+        while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
+            const bool found = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+            if (found) {
+                time = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
+            }
+            std::free(event);
+            if (found) {
+                break;
+            }
+        }
+        xcb_disconnect(connection);
+        return time;
+    }
+
+    static QByteArray windowText(xcb_window_t window, const char* property) {
+        xcb_connection_t* connection = s_session->connection();
+        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, window, s_session->atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+            nullptr));
+        return reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                  xcb_get_property_value_length(reply.get()))
+                     : QByteArray();
+    }
+
     static QByteArray windowName(xcb_window_t window) {
         xcb_connection_t* connection = s_session->connection();
         const xcb_atom_t netName = s_session->atom("_NET_WM_NAME");
@@ -521,9 +557,15 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
     const xcb_window_t icon = s_tray->icon()->window;
     EXPECT_TRUE(norikWindows(settingsTitle).empty());
 
+    // Started by a launcher, whose launch the settings window completes.
+    const QByteArray launch = "launcher-e2e_TIME" + QByteArray::number(serverTime());
+    m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
     EXPECT_EQ(norikCommand({}).exitCode, 0);
+    m_environment.remove("DESKTOP_STARTUP_ID");
     ASSERT_TRUE(spinUntil([] { return norikWindows(settingsTitle).size() == 1; })) << "the settings window is not up";
     const xcb_window_t settings = norikWindows(settingsTitle).front().id;
+    EXPECT_EQ(windowText(settings, "_NET_STARTUP_ID"), launch);
+    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; })) << "the launch left it behind";
 
     // With another application in front, asking again brings the one window back to the front.
     s_session->activate(m_editor->window());
