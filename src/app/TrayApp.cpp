@@ -25,6 +25,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/MenuBarContent.h"
+#include "app/ProblemCollector.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/instance/InstanceService.h"
@@ -134,12 +135,12 @@ int runTrayApp(int argc, char** argv) {
             Qt::QueuedConnection);
     };
 
+    // Before the stores, which report what the user must hear of as they open.
+    ProblemCollector problems;
+    QObject::connect(&problems, &ProblemCollector::added, &problems, tellOnce);
+
     core::SettingsStore settings;
-    const std::unique_ptr<core::SecretStore> secrets =
-        platform::makeSecretStore([&tellOnce](const std::filesystem::path& file) {
-            tellOnce(QStringLiteral("No keyring answers, so API keys are stored unencrypted in %1.")
-                         .arg(QString::fromStdString(file.string())));
-        });
+    const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
     core::Preferences preferences(settings, *secrets);
     // Review tasks read the API key on the thread pool; they must be over before the preferences go.
     const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
@@ -147,11 +148,6 @@ int runTrayApp(int argc, char** argv) {
     UpdaterManager updater(settings);
     updater.start();
     core::HistoryStore history(core::NorikStore::shared());
-    if (const core::NorikStore& store = core::NorikStore::shared(); !store.isAvailable()) {
-        tellOnce(QStringLiteral("History is unavailable, so reviews are not remembered: %1 (%2).")
-                     .arg(QString::fromStdString(store.location().string()),
-                          QString::fromStdString(store.unavailableReason())));
-    }
 
     platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
     const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
@@ -214,6 +210,9 @@ int runTrayApp(int argc, char** argv) {
     const auto openSettingsForLaunch = [&](const QByteArray& launch) {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
+            settingsView->setProblems(problems.problems());
+            QObject::connect(&problems, &ProblemCollector::added, &*settingsView,
+                             [&] { settingsView->setProblems(problems.problems()); });
         }
         showForLaunch(*settingsView, launch, [&] { settingsView->showAndRaise(); });
     };

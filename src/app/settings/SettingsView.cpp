@@ -118,6 +118,12 @@ void SettingsView::buildForm() {
     content->setFixedWidth(kContentWidth);
     outer->addWidget(content);
     auto* column = new QVBoxLayout(content);
+    m_problems = new QLabel(content);
+    m_problems->setObjectName(QStringLiteral("problems"));
+    m_problems->setWordWrap(true);
+    m_problems->setTextFormat(Qt::PlainText);
+    m_problems->hide();
+    column->addWidget(m_problems);
 
     QFormLayout* form = nullptr;
     addSection(column, QStringLiteral("Shortcut"), form);
@@ -192,6 +198,11 @@ core::LLMProvider SettingsView::provider() const {
 
 std::string SettingsView::modelKey() const {
     return "model." + std::string(core::rawValue(provider()));
+}
+
+void SettingsView::setProblems(const QStringList& problems) {
+    m_problems->setText(problems.join(QLatin1Char('\n')));
+    m_problems->setVisible(!problems.isEmpty());
 }
 
 void SettingsView::showAndRaise() {

@@ -59,6 +59,9 @@ public:
 
     // Shows the window, or brings the open one to the front and gives it the focus.
     void showAndRaise();
+    // What keeps Norik from working as set (history off, keys unencrypted, a damaged file set aside), one
+    // sentence each, above the settings; the area is hidden when there are none.
+    void setProblems(const QStringList& problems);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +111,7 @@ private:
 
     QComboBox* m_provider = nullptr;
     QFormLayout* m_backend = nullptr;
+    QLabel* m_problems = nullptr;
     QLineEdit* m_apiKey = nullptr;
     QLineEdit* m_localEndpoint = nullptr;
     QLineEdit* m_modelField = nullptr;

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/secret/FileSecretStore.h"
 
-#include <iostream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "core/log/Problems.h"
 #include "core/preferences/FileStorage.h"
 #include "core/xdg/BaseDirectories.h"
 
@@ -41,8 +41,8 @@ std::optional<Json> loadForUpdate(const std::filesystem::path& file) {
     if (!moved) {
         return std::nullopt;
     }
-    std::cerr << "norik: warning: " << file.string() << " is not a JSON object; moved it to " << moved->string()
-              << "\n";
+    core::reportProblem({core::Problem::Kind::fileSetAside, file, moved->string(),
+                         "norik: warning: " + file.string() + " is not a JSON object; moved it to " + moved->string()});
     return Json::object();
 }
 

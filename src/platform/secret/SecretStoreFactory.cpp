@@ -3,13 +3,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <string_view>
 #include <utility>
 
 #include <gio/gio.h>
 #include <sys/stat.h>
+
+#include "core/log/Problems.h"
 
 namespace norik::platform {
 
@@ -114,9 +115,12 @@ std::unique_ptr<core::SecretStore> makeSecretStore(std::function<void(const std:
         onUnencrypted = [](const std::filesystem::path& file) {
             static std::once_flag warned;
             std::call_once(warned, [&file] {
-                std::cerr << "norik: warning: no Secret Service on the session bus; API keys are stored unencrypted "
-                             "in "
-                          << file.string() << "\n";
+                core::reportProblem({core::Problem::Kind::keysUnencrypted,
+                                     file,
+                                     {},
+                                     "norik: warning: no Secret Service on the session bus; API keys are stored "
+                                     "unencrypted in " +
+                                         file.string()});
             });
         };
     }

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -338,6 +339,19 @@ TEST_F(SettingsViewTest, ShowAndRaiseBringsTheOneWindowBack) {
         EXPECT_EQ(window.data(), &view());
         EXPECT_EQ(field("apiKey")->text(), QStringLiteral("sk-stored-elsewhere"));
     }
+}
+
+TEST_F(SettingsViewTest, ProblemsShowAboveTheSettingsOnlyWhileThereAreSome) {
+    view().show();
+    const auto* area = view().findChild<QLabel*>(QStringLiteral("problems"));
+    ASSERT_NE(area, nullptr);
+    EXPECT_FALSE(area->isVisible());
+    const QStringList problems{QStringLiteral("History is unavailable."), QStringLiteral("Keys are unencrypted.")};
+    view().setProblems(problems);
+    EXPECT_TRUE(area->isVisible());
+    EXPECT_EQ(area->text(), problems.join(QLatin1Char('\n')));
+    view().setProblems({});
+    EXPECT_FALSE(area->isVisible());
 }
 
 } // namespace
