@@ -139,6 +139,12 @@ void SettingsView::buildForm() {
     m_apiKey = textField("apiKey", content);
     m_apiKey->setEchoMode(QLineEdit::Password);
     m_backend->addRow(QStringLiteral("API key"), m_apiKey);
+    m_keyError = new QLabel(content);
+    m_keyError->setObjectName(QStringLiteral("keyError"));
+    m_keyError->setWordWrap(true);
+    m_keyError->setTextFormat(Qt::PlainText);
+    m_backend->addRow(m_keyError);
+    m_backend->setRowVisible(m_keyError, false);
     m_localEndpoint = textField("localEndpoint", content);
     m_backend->addRow(QStringLiteral("Local endpoint"), m_localEndpoint);
     m_modelField = textField("model", content);
@@ -288,7 +294,11 @@ void SettingsView::pickProvider(int index) {
 
 void SettingsView::editKey(const QString& text) {
     m_editingKey = text.toStdString();
-    m_secrets.store(m_editingKey, core::Preferences::apiKeyAccount(provider()));
+    const auto stored = m_secrets.store(m_editingKey, core::Preferences::apiKeyAccount(provider()));
+    m_keyError->setText(
+        stored ? QString()
+               : QStringLiteral("The API key was not stored: %1.").arg(QString::fromStdString(stored.error())));
+    m_backend->setRowVisible(m_keyError, !stored.has_value());
     refreshModelList();
 }
 

@@ -112,6 +112,7 @@ private:
     QComboBox* m_provider = nullptr;
     QFormLayout* m_backend = nullptr;
     QLabel* m_problems = nullptr;
+    QLabel* m_keyError = nullptr;
     QLineEdit* m_apiKey = nullptr;
     QLineEdit* m_localEndpoint = nullptr;
     QLineEdit* m_modelField = nullptr;

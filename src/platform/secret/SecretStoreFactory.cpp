@@ -94,8 +94,8 @@ std::optional<std::string> SessionSecretStore::read(const std::string& account) 
     return current().read(account);
 }
 
-void SessionSecretStore::store(const std::string& text, const std::string& account) {
-    current().store(text, account);
+std::expected<void, std::string> SessionSecretStore::store(const std::string& text, const std::string& account) {
+    return current().store(text, account);
 }
 
 core::SecretStore& SessionSecretStore::current() {

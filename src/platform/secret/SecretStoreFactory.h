@@ -27,7 +27,7 @@ public:
                        std::function<void(const std::filesystem::path&)> onUnencrypted);
 
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
-    void store(const std::string& text, const std::string& account) override;
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override;
 
 private:
     core::SecretStore& current();
