@@ -110,22 +110,20 @@ core::SecretStore& SessionSecretStore::current() {
     return m_file;
 }
 
-std::unique_ptr<core::SecretStore> makeSecretStore(std::function<void(const std::filesystem::path&)> onUnencrypted) {
-    if (!onUnencrypted) {
-        onUnencrypted = [](const std::filesystem::path& file) {
-            static std::once_flag warned;
-            std::call_once(warned, [&file] {
-                core::reportProblem({core::Problem::Kind::keysUnencrypted,
-                                     file,
-                                     {},
-                                     "norik: warning: no Secret Service on the session bus; API keys are stored "
-                                     "unencrypted in " +
-                                         file.string()});
-            });
-        };
-    }
+std::unique_ptr<core::SecretStore> makeSecretStore() {
+    const auto onUnencrypted = [](const std::filesystem::path& file) {
+        static std::once_flag warned;
+        std::call_once(warned, [&file] {
+            core::reportProblem({core::Problem::Kind::keysUnencrypted,
+                                 file,
+                                 {},
+                                 "norik: warning: no Secret Service on the session bus; API keys are stored "
+                                 "unencrypted in " +
+                                     file.string()});
+        });
+    };
     return std::make_unique<SessionSecretStore>(std::string(core::kAppId), FileSecretStore::defaultPath(),
-                                                std::move(onUnencrypted));
+                                                onUnencrypted);
 }
 
 } // namespace norik::platform
