@@ -67,9 +67,9 @@ void snapshotWithSecretService(benchmark::State& state) {
     FilledSettings settings;
     norik::platform::SecretServiceStore secrets("dev.norik.Norik.Bench." + std::to_string(getpid()));
     const std::string account = std::string(core::providerInfo(LLMProvider::openAI).apiKeyAccount);
-    secrets.store("sk-bench-0123456789abcdef0123456789abcdef", account);
+    const bool stored = secrets.store("sk-bench-0123456789abcdef0123456789abcdef", account).has_value();
     const Preferences preferences{settings.store(), secrets};
-    if (!settings.ready() || preferences.snapshot().apiKey.empty()) {
+    if (!settings.ready() || !stored || preferences.snapshot().apiKey.empty()) {
         state.SkipWithError("could not prepare the settings file or the keyring item");
     } else {
         for (auto _ : state) {
@@ -77,7 +77,7 @@ void snapshotWithSecretService(benchmark::State& state) {
             benchmark::DoNotOptimize(snapshot);
         }
     }
-    secrets.store("", account);
+    static_cast<void>(secrets.store("", account));
 }
 BENCHMARK(snapshotWithSecretService)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 

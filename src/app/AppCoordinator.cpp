@@ -129,7 +129,12 @@ void AppCoordinator::finishReview(const std::stop_token& stop, const Outcome& ou
         return;
     }
     // Recorded before it is shown, with the limit of this moment and the very text that was sent.
-    m_history.record(*outcome, text, m_preferences.retentionLimit());
+    if (const auto recorded = m_history.record(*outcome, text, m_preferences.retentionLimit()); !recorded) {
+        const QString lost = QStringLiteral("This review was not kept in the history: %1.")
+                                 .arg(QString::fromStdString(recorded.error()));
+        m_presenter.showResult(*outcome, note ? *note + QLatin1Char(' ') + lost : lost);
+        return;
+    }
     m_presenter.showResult(*outcome, note);
 }
 

@@ -26,9 +26,11 @@
 #include "app/AppCoordinator.h"
 #include "app/DesktopTrigger.h"
 #include "app/MenuBarContent.h"
+#include "app/ProblemCollector.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11SelectionCapture.h"
 #include "app/instance/InstanceService.h"
+#include "app/instance/X11Launch.h"
 #include "app/onboarding/OnboardingController.h"
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/settings/SettingsView.h"
@@ -96,6 +98,8 @@ int runTrayApp(int argc, char** argv) {
     if (const QByteArray platform = qgetenv("QT_QPA_PLATFORM"); platform.isEmpty() || platform.contains("wayland")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    // Read before Qt, which takes it for its first window; a second start hands it to the running Norik.
+    const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norik"));
     // The panel and the settings window come and go; only "Quit Norik" ends the program.
@@ -105,7 +109,7 @@ int runTrayApp(int argc, char** argv) {
     // Settled before anything visible exists: of two starts at the same moment, the one that loses hands over.
     auto instance = InstanceService::claim();
     if (!instance) {
-        return handOverToRunningInstance(instance.error());
+        return handOverToRunningInstance(instance.error(), startupId);
     }
 
     auto hotKeys = QtX11HotKeys::create();
@@ -138,12 +142,12 @@ int runTrayApp(int argc, char** argv) {
             Qt::QueuedConnection);
     };
 
+    // Before the stores, which report what the user must hear of as they open.
+    ProblemCollector problems;
+    QObject::connect(&problems, &ProblemCollector::added, &problems, tellOnce);
+
     core::SettingsStore settings;
-    const std::unique_ptr<core::SecretStore> secrets =
-        platform::makeSecretStore([&tellOnce](const std::filesystem::path& file) {
-            tellOnce(QStringLiteral("No keyring answers, so API keys are stored unencrypted in %1.")
-                         .arg(QString::fromStdString(file.string())));
-        });
+    const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
     core::Preferences preferences(settings, *secrets);
     // Review tasks read the API key on the thread pool; they must be over before the preferences go.
     const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
@@ -151,11 +155,6 @@ int runTrayApp(int argc, char** argv) {
     UpdaterManager updater(settings);
     updater.start();
     core::HistoryStore history(core::NorikStore::shared());
-    if (const core::NorikStore& store = core::NorikStore::shared(); !store.isAvailable()) {
-        tellOnce(QStringLiteral("History is unavailable, so reviews are not remembered: %1 (%2).")
-                     .arg(QString::fromStdString(store.location().string()),
-                          QString::fromStdString(store.unavailableReason())));
-    }
 
     platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
     const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
@@ -219,15 +218,19 @@ int runTrayApp(int argc, char** argv) {
 
     // Built on first use: most sessions never open it, and it would only add to the start-up time.
     std::optional<SettingsView> settingsView;
-    const auto openSettings = [&] {
+    const auto openSettingsForLaunch = [&](const QByteArray& launch) {
         if (!settingsView) {
             settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
             if (!desktopTrigger.hasTray() && desktopTrigger.onGnome()) {
                 settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
             }
+            settingsView->setProblems(problems.problems());
+            QObject::connect(&problems, &ProblemCollector::added, &*settingsView,
+                             [&] { settingsView->setProblems(problems.problems()); });
         }
-        settingsView->showAndRaise();
+        showForLaunch(*settingsView, launch, [&] { settingsView->showAndRaise(); });
     };
+    const auto openSettings = [&] { openSettingsForLaunch({}); };
 
     OnboardingController onboarding(OnboardingView::Actions{
                                         .onDone = {},
@@ -306,7 +309,7 @@ int runTrayApp(int argc, char** argv) {
             }
         });
     QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
-    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettings);
+    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettingsForLaunch);
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         std::cerr << "norik: no system tray is running, so Norik has no icon until one starts; the shortcut, "

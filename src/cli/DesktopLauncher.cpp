@@ -41,7 +41,8 @@ int launchDesktop(int argc, char** argv) {
     }
     // One Norik per user: when one runs (or is starting), it opens its settings and this process is done,
     // before Qt is loaded. The tray app's own claim settles a race between two that both get past here.
-    const auto handedOver = platform::handOverToRunningInstance();
+    const char* startupId = std::getenv("DESKTOP_STARTUP_ID"); // NOLINT(concurrency-mt-unsafe): as above
+    const auto handedOver = platform::handOverToRunningInstance(startupId != nullptr ? startupId : "");
     if (!handedOver) {
         std::cerr << "norik: " << handedOver.error() << ".\n";
         return EXIT_FAILURE;

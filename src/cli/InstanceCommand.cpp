@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/InstanceCommand.h"
 
+#include <cstdlib>
+
 #include "platform/instance/InstanceClient.h"
 #include "platform/instance/InstanceFolder.h"
 
@@ -11,7 +13,9 @@ CommandResult runInstanceRequest(platform::InstanceRequest request) {
     if (!folder) {
         return std::unexpected(failure(folder.error()));
     }
-    const auto sent = platform::sendToRunningInstance(*folder, request);
+    const char* startupId = std::getenv("DESKTOP_STARTUP_ID");
+    const auto sent = platform::sendToRunningInstance(*folder, request, platform::kStartingPatience,
+                                                      startupId != nullptr ? startupId : "");
     if (!sent) {
         if (sent.error().kind == platform::RequestError::Kind::noInstance) {
             return std::unexpected(failure("Norik is not running; start it with `norik`."));

@@ -56,9 +56,8 @@ CommandResult runKeySet(LLMProvider provider, Context& context) {
     }
     core::SecretStore& secrets = context.stores.secrets();
     const std::string account = std::string(core::providerInfo(provider).apiKeyAccount);
-    secrets.store(*key, account);
-    // The store reports no failure; reading back is the only way to know that the key is there.
-    if (secrets.read(account) != *key) {
+    // Read back too: a keyring may accept an item it then does not return.
+    if (!secrets.store(*key, account) || secrets.read(account) != *key) {
         return std::unexpected(failure("could not store the API key for " + label(provider)));
     }
     context.console.out << "Stored the API key for " << label(provider) << ".\n";
@@ -72,8 +71,7 @@ CommandResult runKeyClear(LLMProvider provider, Context& context) {
         context.console.out << "No API key is stored for " << label(provider) << ".\n";
         return {};
     }
-    secrets.store("", account);
-    if (secrets.read(account)) {
+    if (!secrets.store("", account) || secrets.read(account)) {
         return std::unexpected(failure("could not remove the API key for " + label(provider)));
     }
     context.console.out << "Removed the API key for " << label(provider) << ".\n";

@@ -133,8 +133,9 @@ CommandResult runReview(const ReviewOptions& options, Context& context) {
         return std::unexpected(reviewed.error());
     }
     if (!options.noHistory) {
-        context.stores.history().record(reviewed->result, reviewed->prepared.text,
-                                        context.stores.preferences().retentionLimit());
+        // A failure has already been reported on standard error, once per run; the review itself stands.
+        static_cast<void>(context.stores.history().record(reviewed->result, reviewed->prepared.text,
+                                                          context.stores.preferences().retentionLimit()));
     }
     if (options.json) {
         context.console.out << core::toJson(reviewed->result) << "\n";

@@ -13,7 +13,9 @@ public:
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override {
         return backend().read(account);
     }
-    void store(const std::string& text, const std::string& account) override { backend().store(text, account); }
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override {
+        return backend().store(text, account);
+    }
 
 private:
     core::SecretStore& backend() {
@@ -30,7 +32,10 @@ private:
 class Stores::NoSecrets final : public core::SecretStore {
 public:
     [[nodiscard]] std::optional<std::string> read(const std::string& /*account*/) override { return std::nullopt; }
-    void store(const std::string& /*text*/, const std::string& /*account*/) override {}
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& /*text*/,
+                                                         const std::string& /*account*/) override {
+        return {};
+    }
 };
 
 Stores::Stores()

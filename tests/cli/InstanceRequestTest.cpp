@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <iterator>
 #include <poll.h>
 
 #include "CliTestSupport.h"
@@ -16,6 +18,7 @@
 namespace norik::test {
 namespace {
 
+using platform::InstanceMessage;
 using platform::InstanceRequest;
 
 // `norik trigger`, `norik settings` and a second `norik` against an instance server in this process, which
@@ -33,16 +36,14 @@ protected:
     }
 
     // What the server received while `child` ran, and how the child ended.
-    static std::pair<std::vector<InstanceRequest>, Outcome> serveWhileRunning(platform::InstanceServer& server,
+    static std::pair<std::vector<InstanceMessage>, Outcome> serveWhileRunning(platform::InstanceServer& server,
                                                                               ChildProcess& child) {
-        std::vector<InstanceRequest> received;
+        std::vector<InstanceMessage> received;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{10};
         while (received.empty() && std::chrono::steady_clock::now() < deadline) {
             pollfd entry{server.descriptor(), POLLIN, 0};
             if (::poll(&entry, 1, 100) > 0) {
-                for (const InstanceRequest request : server.serve()) {
-                    received.push_back(request);
-                }
+                std::ranges::move(server.serve(), std::back_inserter(received));
             }
         }
         return {received, child.finish()};
@@ -62,9 +63,12 @@ TEST_F(InstanceRequestTest, TriggerAndSettingsReachTheRunningNorikAndFailWhenNon
         ASSERT_TRUE(lock);
         auto server = platform::InstanceServer::listen(*lock);
         ASSERT_TRUE(server) << server.error();
+        // As a launcher starts it: the running Norik completes that launch.
+        m_environment["DESKTOP_STARTUP_ID"] = "launcher-7_TIME99";
         ChildProcess child(launch({command}));
         const auto [received, outcome] = serveWhileRunning(*server, child);
-        EXPECT_EQ(received, std::vector{request}) << command;
+        m_environment.erase("DESKTOP_STARTUP_ID");
+        EXPECT_EQ(received, (std::vector{InstanceMessage{request, "launcher-7_TIME99"}})) << command;
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
         EXPECT_EQ(outcome.out + outcome.err, "") << command;
     }
@@ -78,9 +82,10 @@ TEST_F(InstanceRequestTest, ASecondNorikAsksTheRunningOneForItsSettingsWithoutSt
 
     // No X server has this number: had the tray app been loaded, it would have failed to connect.
     m_environment["DISPLAY"] = ":97";
+    m_environment["DESKTOP_STARTUP_ID"] = "launcher-8_TIME100";
     ChildProcess child(launch({}));
     const auto [received, outcome] = serveWhileRunning(*server, child);
-    EXPECT_EQ(received, std::vector{InstanceRequest::settings});
+    EXPECT_EQ(received, (std::vector{InstanceMessage{InstanceRequest::settings, "launcher-8_TIME100"}}));
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_EQ(outcome.err, "");
 }

@@ -48,24 +48,25 @@ InstanceService::InstanceService(platform::InstanceLock lock, platform::Instance
 }
 
 void InstanceService::serve() {
-    for (const platform::InstanceRequest request : m_server.serve()) {
-        switch (request) {
+    for (const platform::InstanceMessage& message : m_server.serve()) {
+        const QByteArray startupId = QByteArray::fromStdString(message.startupId);
+        switch (message.request) {
         case platform::InstanceRequest::trigger:
-            emit triggerRequested();
+            emit triggerRequested(startupId);
             break;
         case platform::InstanceRequest::settings:
-            emit settingsRequested();
+            emit settingsRequested(startupId);
             break;
         }
     }
 }
 
-int handOverToRunningInstance(const InstanceService::ClaimError& error) {
+int handOverToRunningInstance(const InstanceService::ClaimError& error, const QByteArray& startupId) {
     if (error.kind != Kind::anotherInstance) {
         std::cerr << "norik: " << error.message << ".\n";
         return EXIT_FAILURE;
     }
-    const auto handedOver = platform::handOverToRunningInstance();
+    const auto handedOver = platform::handOverToRunningInstance(startupId.toStdString());
     if (!handedOver) {
         std::cerr << "norik: " << handedOver.error() << ".\n";
         return EXIT_FAILURE;

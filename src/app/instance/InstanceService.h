@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -37,9 +38,10 @@ public:
     claim(const std::filesystem::path& folder);
 
 signals:
-    // Once per request received, in order of arrival.
-    void triggerRequested();
-    void settingsRequested();
+    // Once per request received, in order of arrival, with the startup id of the launch it completes (empty
+    // when none), for the window shown in answer.
+    void triggerRequested(const QByteArray& startupId);
+    void settingsRequested(const QByteArray& startupId);
 
 private:
     InstanceService(platform::InstanceLock lock, platform::InstanceServer server);
@@ -52,8 +54,8 @@ private:
 };
 
 // What a tray app that lost claim() does: asks the running Norik to open its settings (waiting briefly for
-// one that is still starting) and returns the exit code, 0 when it was asked; 1 with a line on standard error
-// when it could not be reached or the claim failed for another reason.
-[[nodiscard]] int handOverToRunningInstance(const InstanceService::ClaimError& error);
+// one that is still starting) for the launch `startupId`, and returns the exit code, 0 when it was asked; 1 with a line
+// on standard error when it could not be reached or the claim failed for another reason.
+[[nodiscard]] int handOverToRunningInstance(const InstanceService::ClaimError& error, const QByteArray& startupId);
 
 } // namespace norik::app

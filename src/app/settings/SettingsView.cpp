@@ -121,6 +121,12 @@ void SettingsView::buildForm() {
     outer->addWidget(content);
     auto* column = new QVBoxLayout(content);
     m_column = column;
+    m_problems = new QLabel(content);
+    m_problems->setObjectName(QStringLiteral("problems"));
+    m_problems->setWordWrap(true);
+    m_problems->setTextFormat(Qt::PlainText);
+    m_problems->hide();
+    column->addWidget(m_problems);
 
     QFormLayout* form = nullptr;
     addSection(column, QStringLiteral("Shortcut"), form);
@@ -139,6 +145,12 @@ void SettingsView::buildForm() {
     m_apiKey = textField("apiKey", content);
     m_apiKey->setEchoMode(QLineEdit::Password);
     m_backend->addRow(QStringLiteral("API key"), m_apiKey);
+    m_keyError = new QLabel(content);
+    m_keyError->setObjectName(QStringLiteral("keyError"));
+    m_keyError->setWordWrap(true);
+    m_keyError->setTextFormat(Qt::PlainText);
+    m_backend->addRow(m_keyError);
+    m_backend->setRowVisible(m_keyError, false);
     m_localEndpoint = textField("localEndpoint", content);
     m_backend->addRow(QStringLiteral("Local endpoint"), m_localEndpoint);
     m_modelField = textField("model", content);
@@ -205,6 +217,11 @@ void SettingsView::addNote(const QString& text) {
     note->setObjectName(QStringLiteral("note"));
     note->setWordWrap(true);
     m_column->insertWidget(0, note);
+}
+
+void SettingsView::setProblems(const QStringList& problems) {
+    m_problems->setText(problems.join(QLatin1Char('\n')));
+    m_problems->setVisible(!problems.isEmpty());
 }
 
 void SettingsView::showAndRaise() {
@@ -290,7 +307,11 @@ void SettingsView::pickProvider(int index) {
 
 void SettingsView::editKey(const QString& text) {
     m_editingKey = text.toStdString();
-    m_secrets.store(m_editingKey, std::string(core::providerInfo(provider()).apiKeyAccount));
+    const auto stored = m_secrets.store(m_editingKey, std::string(core::providerInfo(provider()).apiKeyAccount));
+    m_keyError->setText(
+        stored ? QString()
+               : QStringLiteral("The API key was not stored: %1.").arg(QString::fromStdString(stored.error())));
+    m_backend->setRowVisible(m_keyError, !stored.has_value());
     refreshModelList();
 }
 

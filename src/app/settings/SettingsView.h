@@ -62,6 +62,9 @@ public:
     void showAndRaise();
     // A paragraph above the settings, such as advice that concerns the whole session.
     void addNote(const QString& text);
+    // What keeps Norik from working as set (history off, keys unencrypted, a damaged file set aside), one
+    // sentence each, above the settings; the area is hidden when there are none.
+    void setProblems(const QStringList& problems);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -112,6 +115,8 @@ private:
     QComboBox* m_provider = nullptr;
     QFormLayout* m_backend = nullptr;
     QVBoxLayout* m_column = nullptr;
+    QLabel* m_problems = nullptr;
+    QLabel* m_keyError = nullptr;
     QLineEdit* m_apiKey = nullptr;
     QLineEdit* m_localEndpoint = nullptr;
     QLineEdit* m_modelField = nullptr;

@@ -141,10 +141,11 @@ std::vector<Row> readRows(SqliteConnection* connection, const char* sql, std::in
 
 } // namespace
 
-void HistoryStore::record(const TutorResult& result, const std::string& source, std::int64_t retentionLimit) {
+std::expected<void, std::string> HistoryStore::record(const TutorResult& result, const std::string& source,
+                                                      std::int64_t retentionLimit) {
     SqliteConnection* connection = m_store.connection();
     if (connection == nullptr) {
-        return;
+        return std::unexpected(m_store.unavailableReason());
     }
     const std::int64_t now = microseconds(currentTimestamp());
     const auto outcome = connection->writeTransaction([&]() -> SqlResult<void> {
@@ -165,6 +166,7 @@ void HistoryStore::record(const TutorResult& result, const std::string& source, 
     if (!outcome) {
         connection->reportFailureOnce(outcome.error());
     }
+    return outcome;
 }
 
 std::vector<std::string> HistoryStore::topCategories(std::int64_t limit) const {

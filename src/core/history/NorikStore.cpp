@@ -5,6 +5,7 @@
 
 #include "core/AppInfo.h"
 #include "core/history/SqliteConnection.h"
+#include "core/log/Problems.h"
 #include "core/xdg/BaseDirectories.h"
 
 namespace norik::core {
@@ -32,8 +33,7 @@ NorikStore::NorikStore(std::filesystem::path file) : m_location(std::move(file))
     }
     line += ": ";
     line += m_unavailableReason;
-    line += '\n';
-    std::fputs(line.c_str(), stderr);
+    reportProblem({Problem::Kind::historyUnavailable, m_location, m_unavailableReason, line});
 }
 
 // Out of line, where SqliteConnection is complete.

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "core/log/Problems.h"
+
 namespace norik::core {
 
 namespace {
@@ -187,9 +189,9 @@ void SqliteConnection::reportFailureOnce(std::string_view reason) const {
     if (g_failureReported.exchange(true)) {
         return;
     }
-    const std::string line = "norik: review history failed on " + m_file.string() + ": " + std::string(reason) +
-                             " (further history failures are not shown)\n";
-    std::fputs(line.c_str(), stderr);
+    reportProblem({Problem::Kind::historyFailed, m_file, std::string(reason),
+                   "norik: review history failed on " + m_file.string() + ": " + std::string(reason) +
+                       " (further history failures are not shown)"});
 }
 
 SqlResult<void> SqliteConnection::runCached(const char* sql) {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/preferences/SettingsStore.h"
 
-#include <iostream>
 #include <limits>
 #include <utility>
 
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "core/log/Problems.h"
 #include "core/preferences/FileStorage.h"
 #include "core/xdg/BaseDirectories.h"
 
@@ -71,8 +71,9 @@ std::expected<Json, std::string> loadLocked(const std::filesystem::path& file) {
     if (!moved) {
         return std::unexpected(moved.error());
     }
-    std::cerr << "norik: warning: " << file.string() << " is not a JSON object; moved it to " << moved->string()
-              << " and continuing with default settings\n";
+    reportProblem({Problem::Kind::fileSetAside, file, moved->string(),
+                   "norik: warning: " + file.string() + " is not a JSON object; moved it to " + moved->string() +
+                       " and continuing with default settings"});
     return Json::object();
 }
 

@@ -12,13 +12,14 @@ std::optional<std::string> MemorySecretStore::read(const std::string& account) {
     return found->second;
 }
 
-void MemorySecretStore::store(const std::string& text, const std::string& account) {
+std::expected<void, std::string> MemorySecretStore::store(const std::string& text, const std::string& account) {
     const std::scoped_lock lock(m_mutex);
     if (text.empty()) {
         m_secrets.erase(account);
     } else {
         m_secrets.insert_or_assign(account, text);
     }
+    return {};
 }
 
 } // namespace norik::platform

@@ -14,7 +14,7 @@ namespace norik::platform {
 class MemorySecretStore final : public core::SecretStore {
 public:
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
-    void store(const std::string& text, const std::string& account) override;
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override;
 
 private:
     std::mutex m_mutex;

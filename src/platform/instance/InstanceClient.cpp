@@ -96,12 +96,14 @@ std::expected<void, RequestError> sendRequest(const std::filesystem::path& folde
 }
 
 std::expected<void, RequestError> sendToRunningInstance(const std::filesystem::path& folder, InstanceRequest request,
-                                                        std::chrono::milliseconds patience) {
+                                                        std::chrono::milliseconds patience,
+                                                        std::string_view startupId) {
+    const std::string line = requestLine({request, std::string(startupId)});
     const Clock::time_point deadline = Clock::now() + patience;
     while (true) {
         const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
                                    std::chrono::milliseconds{1});
-        auto sent = sendRequest(folder, requestText(request), left);
+        auto sent = sendRequest(folder, line, left);
         if (sent || sent.error().kind != Kind::noInstance) {
             if (!sent && sent.error().kind == Kind::timedOut) {
                 sent.error().message = "Norik is running but did not answer within " + duration(patience);
@@ -123,12 +125,12 @@ std::expected<void, RequestError> sendToRunningInstance(const std::filesystem::p
     }
 }
 
-std::expected<bool, std::string> handOverToRunningInstance() {
+std::expected<bool, std::string> handOverToRunningInstance(std::string_view startupId) {
     const auto folder = instanceFolder();
     if (!folder) {
         return std::unexpected(folder.error());
     }
-    const auto sent = sendToRunningInstance(*folder, InstanceRequest::settings);
+    const auto sent = sendToRunningInstance(*folder, InstanceRequest::settings, kStartingPatience, startupId);
     if (sent) {
         return true;
     }

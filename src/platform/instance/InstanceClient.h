@@ -21,7 +21,7 @@ struct RequestError {
     std::string message; // a sentence without the final full stop
 };
 
-// Sends one request line (normally requestText() of an InstanceRequest) to the instance that listens in
+// Sends one request line (normally requestLine() of an InstanceMessage) to the instance that listens in
 // `folder` and waits for its reply until `timeout`: never longer, whatever the other end does. Blocks the
 // calling thread; any thread.
 [[nodiscard]] std::expected<void, RequestError>
@@ -32,14 +32,14 @@ inline constexpr std::chrono::milliseconds kStartingPatience{2000};
 
 // sendRequest for a caller that must not lose the request to a start-up race: while the instance lock is
 // held but nothing answers yet, because its holder has not started listening, tries again until `patience`
-// runs out. noInstance only when no one holds the lock.
+// runs out. noInstance only when no one holds the lock. `startupId` is the launch this request completes.
 [[nodiscard]] std::expected<void, RequestError>
 sendToRunningInstance(const std::filesystem::path& folder, InstanceRequest request,
-                      std::chrono::milliseconds patience = kStartingPatience);
+                      std::chrono::milliseconds patience = kStartingPatience, std::string_view startupId = {});
 
 // What another start of the tray app does: asks the running Norik of the user (or one still starting) to
 // open its settings. True when it was asked, false when no Norik runs; otherwise why it could not be asked,
 // as a sentence without the final full stop.
-[[nodiscard]] std::expected<bool, std::string> handOverToRunningInstance();
+[[nodiscard]] std::expected<bool, std::string> handOverToRunningInstance(std::string_view startupId);
 
 } // namespace norik::platform

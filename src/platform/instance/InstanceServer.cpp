@@ -30,10 +30,10 @@ bool sameUser(int client) {
 }
 
 // The reply to one client, and its request when it is a valid one.
-std::optional<InstanceRequest> answer(int client, std::chrono::milliseconds timeout) {
+std::optional<InstanceMessage> answer(int client, std::chrono::milliseconds timeout) {
     const socket::Deadline deadline = std::chrono::steady_clock::now() + timeout;
     std::string reply;
-    std::optional<InstanceRequest> request;
+    std::optional<InstanceMessage> request;
     if (!sameUser(client)) {
         reply = std::string(kReplyErrorPrefix) + "this Norik belongs to another user";
     } else if (const auto line = socket::readLine(client, deadline, kMaxRequestLength); !line) {
@@ -41,7 +41,7 @@ std::optional<InstanceRequest> answer(int client, std::chrono::milliseconds time
             return std::nullopt;
         }
         reply = std::string(kReplyErrorPrefix) + "request too long";
-    } else if (request = requestFromText(*line); request) {
+    } else if (request = messageFromLine(*line); request) {
         reply = kReplyOk;
     } else {
         reply = std::string(kReplyErrorPrefix) + "unknown request; send \"trigger\" or \"settings\"";
@@ -86,8 +86,8 @@ InstanceServer::~InstanceServer() {
     }
 }
 
-std::vector<InstanceRequest> InstanceServer::serve(std::chrono::milliseconds clientTimeout) {
-    std::vector<InstanceRequest> requests;
+std::vector<InstanceMessage> InstanceServer::serve(std::chrono::milliseconds clientTimeout) {
+    std::vector<InstanceMessage> requests;
     for (int accepted = 0; accepted < kClientsPerServe; ++accepted) {
         const FileDescriptor client(::accept4(m_socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!client.valid()) {
@@ -98,7 +98,7 @@ std::vector<InstanceRequest> InstanceServer::serve(std::chrono::milliseconds cli
             return requests;
         }
         if (const auto request = answer(client.get(), clientTimeout)) {
-            requests.push_back(*request);
+            requests.push_back(*std::move(request));
         }
     }
     return requests;

@@ -38,7 +38,7 @@ public:
     // in order of arrival, an error line for anything else or for a client of another user. A client that
     // sends no full line within `clientTimeout` is dropped, so this never blocks for longer than that per
     // client. Returns nothing when no one is waiting.
-    [[nodiscard]] std::vector<InstanceRequest> serve(std::chrono::milliseconds clientTimeout = kClientTimeout);
+    [[nodiscard]] std::vector<InstanceMessage> serve(std::chrono::milliseconds clientTimeout = kClientTimeout);
 
 private:
     InstanceServer(FileDescriptor socket, std::filesystem::path path)

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/secret/FileSecretStore.h"
 
-#include <iostream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "core/log/Problems.h"
 #include "core/preferences/FileStorage.h"
 #include "core/xdg/BaseDirectories.h"
 
@@ -41,8 +41,8 @@ std::optional<Json> loadForUpdate(const std::filesystem::path& file) {
     if (!moved) {
         return std::nullopt;
     }
-    std::cerr << "norik: warning: " << file.string() << " is not a JSON object; moved it to " << moved->string()
-              << "\n";
+    core::reportProblem({core::Problem::Kind::fileSetAside, file, moved->string(),
+                         "norik: warning: " + file.string() + " is not a JSON object; moved it to " + moved->string()});
     return Json::object();
 }
 
@@ -73,31 +73,30 @@ std::optional<std::string> FileSecretStore::read(const std::string& account) {
     return found->get<std::string>();
 }
 
-void FileSecretStore::store(const std::string& text, const std::string& account) {
-    if (!core::storage::ensureDirectory(m_file.parent_path(), perms::owner_all)) {
-        return;
+std::expected<void, std::string> FileSecretStore::store(const std::string& text, const std::string& account) {
+    if (auto folder = core::storage::ensureDirectory(m_file.parent_path(), perms::owner_all); !folder) {
+        return folder;
     }
     const auto lock = core::storage::FileLock::acquire(m_file.string() + ".lock");
     if (!lock) {
-        return;
+        return std::unexpected(lock.error());
     }
     auto document = loadForUpdate(m_file);
     if (!document) {
-        return;
+        return std::unexpected("cannot read " + m_file.string());
     }
     if (text.empty()) {
         if (document->erase(account) == 0) {
-            return;
+            return {};
         }
     } else {
         (*document)[account] = text;
     }
     try {
-        // store() reports nothing; a failed replace leaves the previous file whole.
-        static_cast<void>(
-            core::storage::replaceFile(m_file, document->dump(4) + "\n", perms::owner_read | perms::owner_write));
+        // A failed replace leaves the previous file whole.
+        return core::storage::replaceFile(m_file, document->dump(4) + "\n", perms::owner_read | perms::owner_write);
     } catch (const Json::exception&) {
-        // Text that is not valid UTF-8 cannot be written as JSON; read() could not return it anyway.
+        return std::unexpected(std::string("the key is not valid UTF-8 text"));
     }
 }
 

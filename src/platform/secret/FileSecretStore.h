@@ -22,7 +22,7 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const { return m_file; }
 
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
-    void store(const std::string& text, const std::string& account) override;
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override;
 
 private:
     std::filesystem::path m_file;

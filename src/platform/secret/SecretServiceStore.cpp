@@ -56,6 +56,10 @@ public:
         g_clear_error(&m_error);
         return &m_error;
     }
+    [[nodiscard]] bool hasError() const { return m_error != nullptr; }
+    [[nodiscard]] std::string message() const {
+        return m_error != nullptr ? m_error->message : "the keyring did not say why";
+    }
 
 private:
     GError* m_error = nullptr;
@@ -80,12 +84,14 @@ std::optional<std::string> SecretServiceStore::read(const std::string& account) 
     return std::string(data, length);
 }
 
-void SecretServiceStore::store(const std::string& text, const std::string& account) {
+std::expected<void, std::string> SecretServiceStore::store(const std::string& text, const std::string& account) {
     ErrorSink error;
     if (text.empty()) {
         secret_password_clear_sync(schema(), nullptr, error.out(), "service", m_service.c_str(), "account",
                                    account.c_str(), nullptr);
-        return;
+        // Clearing an item that was never there is no failure.
+        return error.hasError() ? std::expected<void, std::string>(std::unexpected(error.message()))
+                                : std::expected<void, std::string>();
     }
     const AttributesPtr attributes(
         secret_attributes_build(schema(), "service", m_service.c_str(), "account", account.c_str(), nullptr));
@@ -100,11 +106,12 @@ void SecretServiceStore::store(const std::string& text, const std::string& accou
             updated;
     }
     g_list_free_full(items, g_object_unref);
-    if (!updated) {
-        secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, label(account).c_str(), value.get(),
-                                          nullptr, error.out(), "service", m_service.c_str(), "account",
-                                          account.c_str(), nullptr);
+    if (!updated && secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, label(account).c_str(),
+                                                      value.get(), nullptr, error.out(), "service", m_service.c_str(),
+                                                      "account", account.c_str(), nullptr) == 0) {
+        return std::unexpected(error.message());
     }
+    return {};
 }
 
 } // namespace norik::platform

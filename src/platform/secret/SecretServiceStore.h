@@ -20,7 +20,7 @@ public:
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
     // Replaces the data of every matching item in place (in whichever collection it lives), so the item
     // keeps its identity, label and place; adds an item only when none matches.
-    void store(const std::string& text, const std::string& account) override;
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override;
 
 private:
     std::string m_service;

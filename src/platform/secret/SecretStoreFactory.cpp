@@ -3,13 +3,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <string_view>
 #include <utility>
 
 #include <gio/gio.h>
 #include <sys/stat.h>
+
+#include "core/log/Problems.h"
 
 namespace norik::platform {
 
@@ -93,8 +94,8 @@ std::optional<std::string> SessionSecretStore::read(const std::string& account) 
     return current().read(account);
 }
 
-void SessionSecretStore::store(const std::string& text, const std::string& account) {
-    current().store(text, account);
+std::expected<void, std::string> SessionSecretStore::store(const std::string& text, const std::string& account) {
+    return current().store(text, account);
 }
 
 core::SecretStore& SessionSecretStore::current() {
@@ -109,19 +110,20 @@ core::SecretStore& SessionSecretStore::current() {
     return m_file;
 }
 
-std::unique_ptr<core::SecretStore> makeSecretStore(std::function<void(const std::filesystem::path&)> onUnencrypted) {
-    if (!onUnencrypted) {
-        onUnencrypted = [](const std::filesystem::path& file) {
-            static std::once_flag warned;
-            std::call_once(warned, [&file] {
-                std::cerr << "norik: warning: no Secret Service on the session bus; API keys are stored unencrypted "
-                             "in "
-                          << file.string() << "\n";
-            });
-        };
-    }
+std::unique_ptr<core::SecretStore> makeSecretStore() {
+    const auto onUnencrypted = [](const std::filesystem::path& file) {
+        static std::once_flag warned;
+        std::call_once(warned, [&file] {
+            core::reportProblem({core::Problem::Kind::keysUnencrypted,
+                                 file,
+                                 {},
+                                 "norik: warning: no Secret Service on the session bus; API keys are stored "
+                                 "unencrypted in " +
+                                     file.string()});
+        });
+    };
     return std::make_unique<SessionSecretStore>(std::string(core::kAppId), FileSecretStore::defaultPath(),
-                                                std::move(onUnencrypted));
+                                                onUnencrypted);
 }
 
 } // namespace norik::platform

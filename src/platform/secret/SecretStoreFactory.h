@@ -27,7 +27,7 @@ public:
                        std::function<void(const std::filesystem::path&)> onUnencrypted);
 
     [[nodiscard]] std::optional<std::string> read(const std::string& account) override;
-    void store(const std::string& text, const std::string& account) override;
+    [[nodiscard]] std::expected<void, std::string> store(const std::string& text, const std::string& account) override;
 
 private:
     core::SecretStore& current();
@@ -38,9 +38,8 @@ private:
     std::once_flag m_warned;
 };
 
-// The SessionSecretStore of the application. Use of the file is announced once per process, by
-// `onUnencrypted` when given, else by a warning on standard error that names the file.
-[[nodiscard]] std::unique_ptr<core::SecretStore>
-makeSecretStore(std::function<void(const std::filesystem::path&)> onUnencrypted = {});
+// The SessionSecretStore of the application. Use of the file is reported once per process as a problem
+// that names the file.
+[[nodiscard]] std::unique_ptr<core::SecretStore> makeSecretStore();
 
 } // namespace norik::platform

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QByteArray>
@@ -113,7 +114,8 @@ private:
 // windows and reports the active one: openbox, or xfwm4 when $NORIK_TEST_WINDOW_MANAGER says so.
 class DesktopSession {
 public:
-    DesktopSession() : m_server(std::make_unique<XvfbServer>()) {
+    explicit DesktopSession(const std::vector<std::string>& serverArguments = {})
+        : m_server(std::make_unique<XvfbServer>(serverArguments)) {
         if (m_server->display().empty()) {
             m_error = "Xvfb did not start";
             return;

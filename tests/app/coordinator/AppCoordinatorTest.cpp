@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QKeySequence>
 #include <QLabel>
 #include <QString>
@@ -333,6 +334,23 @@ TEST_F(AppCoordinatorTest, StartWiresTheShortcutAndAsksForTrustWhenMissing) {
     m_presenter.dismiss();
     settle();
     EXPECT_EQ(m_capture.calls(), 1);
+}
+
+TEST_F(AppCoordinatorTest, AReviewTheHistoryCouldNotKeepSaysSoOnItsPanel) {
+    const std::filesystem::path blocked = std::filesystem::path(m_folder.path().toStdString()) / "not-a-folder";
+    ASSERT_TRUE(QFile(QString::fromStdString(blocked.string())).open(QIODevice::WriteOnly));
+    core::NorikStore unavailable(blocked / "norik.store");
+    core::HistoryStore history(unavailable);
+    m_coordinator.emplace(m_presenter, m_capture, m_trust, history, m_preferences, m_registry);
+    m_capture.script(QStringLiteral("He go to school."));
+    coordinator().trigger();
+    ASSERT_TRUE(waitForCalls(2));
+    ASSERT_EQ(m_presenter.kinds(), (std::vector<Kind>{Kind::loading, Kind::result}));
+    const std::optional<QString> note = m_presenter.calls()[1].note;
+    ASSERT_TRUE(note.has_value());
+    EXPECT_TRUE(note->startsWith(QStringLiteral("This review was not kept in the history: "))) << note->toStdString();
+    settle();
+    m_coordinator.reset();
 }
 
 // The real window on the test's X server: the close button keeps it, Return presses "Get started".

@@ -54,6 +54,7 @@ constexpr xcb_keycode_t leftAlt = 64;
 constexpr xcb_keycode_t space = 65;
 constexpr xcb_keycode_t escape = 9;
 constexpr xcb_keycode_t returnKey = 36;
+constexpr xcb_keycode_t keyX = 53;
 
 constexpr int loadingWidth = 240;
 constexpr int resultWidth = 420;
@@ -88,7 +89,8 @@ struct Window {
 class DesktopReviewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_session = std::make_unique<DesktopSession>();
+        // Keys repeat soon and fast, so that a held hot key repeats while its review runs.
+        s_session = std::make_unique<DesktopSession>(std::vector<std::string>{"-ardelay", "40", "-arinterval", "20"});
         s_tray = std::make_unique<TrayHost>(s_session->display());
     }
     static void TearDownTestSuite() {
@@ -198,6 +200,42 @@ protected:
     static void pressEscape() {
         ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, escape));
         ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, escape));
+    }
+
+    // Now on the X server's clock, as a launcher stamps a launch: the time of a property change, seen on a
+    // connection of its own, since Qt reads the events of its own.
+    static std::uint32_t serverTime() {
+        xcb_connection_t* connection = xcb_connect(s_session->display().c_str(), nullptr);
+        const xcb_window_t window = xcb_generate_id(connection);
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, s_session->root(), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, "");
+        xcb_flush(connection);
+        std::uint32_t time = XCB_CURRENT_TIME;
+        while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
+            const bool found = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+            if (found) {
+                time = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
+            }
+            std::free(event);
+            if (found) {
+                break;
+            }
+        }
+        xcb_disconnect(connection);
+        return time;
+    }
+
+    static QByteArray windowText(xcb_window_t window, const char* property) {
+        xcb_connection_t* connection = s_session->connection();
+        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, window, s_session->atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+            nullptr));
+        return reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                  xcb_get_property_value_length(reply.get()))
+                     : QByteArray();
     }
 
     static QByteArray windowName(xcb_window_t window) {
@@ -408,6 +446,37 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewTheNextPressReviewsAnotherWindow) 
     ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent(sentence, 2));
 }
 
+TEST_F(DesktopReviewTest, AHotKeyHeldPastTheRepeatDelayTypesNothingIntoTheSelectionAndReviewsOnce) {
+    m_server.respond("POST", "/api/chat", 200, tutorReply());
+    ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
+    for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, key));
+    }
+    ASSERT_NO_FATAL_FAILURE(expectTheSelectionSent());
+    ASSERT_TRUE(settledPanel(resultWidth).has_value());
+    for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
+        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, key));
+    }
+    dismissAndExpectFocusBack();
+    // A key typed after the release: every key the hold could have typed reaches the editor before it.
+    s_session->fakeKey(XCB_KEY_PRESS, keyX);
+    s_session->fakeKey(XCB_KEY_RELEASE, keyX);
+    ASSERT_TRUE(m_editor->process().waitForLine("key " + QByteArray::number(Qt::Key_X) + " 0"));
+
+    std::vector<std::string> typed;
+    for (const QByteArray& line : m_editor->process().lines()) {
+        const int key = line.startsWith("key ") ? line.split(' ').value(1).toInt() : 0;
+        if (key != 0 && key != Qt::Key_Control && key != Qt::Key_Alt) {
+            typed.push_back(line.toStdString());
+        }
+    }
+    const std::string ctrlC = "key " + std::to_string(static_cast<int>(Qt::Key_C)) + " " +
+                              std::to_string(static_cast<int>(Qt::ControlModifier));
+    const std::string x = "key " + std::to_string(static_cast<int>(Qt::Key_X)) + " 0";
+    EXPECT_EQ(typed, (std::vector<std::string>{ctrlC, x}));
+    EXPECT_EQ(m_server.requests().size(), 1U);
+}
+
 TEST_F(DesktopReviewTest, ASelectionTheApplicationAlreadyCopiedIsReviewed) {
     m_server.respond("POST", "/api/chat", 200, tutorReply());
     ASSERT_NO_FATAL_FAILURE(startNorikAndWaitForHotKey());
@@ -488,9 +557,15 @@ TEST_F(DesktopReviewTest, TheTrayIconDocksAndAnotherStartOpensTheSettingsOfTheRu
     const xcb_window_t icon = s_tray->icon()->window;
     EXPECT_TRUE(norikWindows(settingsTitle).empty());
 
+    // Started by a launcher, whose launch the settings window completes.
+    const QByteArray launch = "launcher-e2e_TIME" + QByteArray::number(serverTime());
+    m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
     EXPECT_EQ(norikCommand({}).exitCode, 0);
+    m_environment.remove("DESKTOP_STARTUP_ID");
     ASSERT_TRUE(spinUntil([] { return norikWindows(settingsTitle).size() == 1; })) << "the settings window is not up";
     const xcb_window_t settings = norikWindows(settingsTitle).front().id;
+    EXPECT_EQ(windowText(settings, "_NET_STARTUP_ID"), launch);
+    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; })) << "the launch left it behind";
 
     // With another application in front, asking again brings the one window back to the front.
     s_session->activate(m_editor->window());

@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -23,6 +25,7 @@
 #include "core/shortcuts/Registry.h"
 #include "platform/fake/FakeHotKeyBackend.h"
 #include "platform/fake/MemorySecretStore.h"
+#include "platform/secret/FileSecretStore.h"
 
 #include "support/LoopbackServer.h"
 
@@ -118,7 +121,7 @@ TEST_F(SettingsViewTest, FirstOpenShowsTheDefaultsAndWritesNothing) {
 }
 
 TEST_F(SettingsViewTest, EachProviderKeepsItsOwnKeyAndModel) {
-    secrets.store("sk-ant-1", "apiKey.anthropic");
+    ASSERT_TRUE(secrets.store("sk-ant-1", "apiKey.anthropic"));
     ASSERT_TRUE(settings.set("localEndpoint", "http://127.0.0.1:" + std::to_string(test::refusedPort())));
     view().show();
     EXPECT_EQ(field("apiKey")->text(), QStringLiteral("sk-ant-1"));
@@ -332,12 +335,46 @@ TEST_F(SettingsViewTest, ShowAndRaiseBringsTheOneWindowBack) {
         const QPointer<SettingsView> window(&view());
         view().close();
         EXPECT_FALSE(view().isVisible());
-        secrets.store("sk-stored-elsewhere", "apiKey.anthropic");
+        ASSERT_TRUE(secrets.store("sk-stored-elsewhere", "apiKey.anthropic"));
         view().showAndRaise();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&view()));
         EXPECT_EQ(window.data(), &view());
         EXPECT_EQ(field("apiKey")->text(), QStringLiteral("sk-stored-elsewhere"));
     }
+}
+
+TEST_F(SettingsViewTest, ProblemsShowAboveTheSettingsOnlyWhileThereAreSome) {
+    view().show();
+    const auto* area = view().findChild<QLabel*>(QStringLiteral("problems"));
+    ASSERT_NE(area, nullptr);
+    EXPECT_FALSE(area->isVisible());
+    const QStringList problems{QStringLiteral("History is unavailable."), QStringLiteral("Keys are unencrypted.")};
+    view().setProblems(problems);
+    EXPECT_TRUE(area->isVisible());
+    EXPECT_EQ(area->text(), problems.join(QLatin1Char('\n')));
+    view().setProblems({});
+    EXPECT_FALSE(area->isVisible());
+}
+
+TEST_F(SettingsViewTest, AKeyTheStoreRefusesIsReportedInTheWindow) {
+    const QString blocked = dir.filePath(QStringLiteral("not-a-folder"));
+    QFile file(blocked);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    platform::FileSecretStore refusing((blocked + QStringLiteral("/secrets.json")).toStdString());
+    SettingsView window(settings, refusing, preferences, history, recorderContext,
+                        ModelListRefresh::BaseUrls{.anthropic = server.baseUrl(), .openAI = server.baseUrl() + "/v1"});
+    window.show();
+    auto* key = window.findChild<QLineEdit*>(QStringLiteral("apiKey"));
+    const auto* error = window.findChild<QLabel*>(QStringLiteral("keyError"));
+    ASSERT_NE(key, nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_FALSE(error->isVisible());
+    key->setFocus();
+    QTest::keyClicks(key, QStringLiteral("k"));
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("The API key was not stored: ")))
+        << error->text().toStdString();
 }
 
 } // namespace

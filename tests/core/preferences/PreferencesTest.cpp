@@ -63,13 +63,13 @@ TEST_F(PreferencesTest, OnlyTheExactProviderNamesSelectAProvider) {
 }
 
 TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKey) {
-    m_secrets.store("sk-ant-1", std::string(core::providerInfo(LLMProvider::anthropic).apiKeyAccount));
-    m_secrets.store("sk-openai", "apiKey.openAI");
+    ASSERT_TRUE(m_secrets.store("sk-ant-1", std::string(core::providerInfo(LLMProvider::anthropic).apiKeyAccount)));
+    ASSERT_TRUE(m_secrets.store("sk-openai", "apiKey.openAI"));
     store("model.openAI", std::string("gpt-4.1"));
     EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-ant-1");
-    m_secrets.store("sk-ant-2", "apiKey.anthropic");
+    ASSERT_TRUE(m_secrets.store("sk-ant-2", "apiKey.anthropic"));
     EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-ant-2");
-    m_secrets.store("", "apiKey.anthropic");
+    ASSERT_TRUE(m_secrets.store("", "apiKey.anthropic"));
     EXPECT_EQ(m_secrets.read("apiKey.anthropic"), std::nullopt);
     EXPECT_EQ(m_preferences.snapshot().apiKey, "");
 
@@ -84,7 +84,7 @@ TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKey) {
 TEST_F(PreferencesTest, WithoutAStoredKeyTheProvidersEnvironmentVariableServesAndTheLocalOneTakesNone) {
     ::setenv("ANTHROPIC_API_KEY", "sk-ant-environment", 1);
     ::setenv("OPENAI_API_KEY", "sk-openai-environment", 1);
-    m_secrets.store("sk-openai-stored", "apiKey.openAI");
+    ASSERT_TRUE(m_secrets.store("sk-openai-stored", "apiKey.openAI"));
 
     EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-ant-environment");
     EXPECT_EQ(m_preferences.snapshotWithoutKey().apiKey, "");

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/log/Problems.h"
+
 #include "support/TestFiles.h"
 
 namespace norik::core {
@@ -105,6 +107,20 @@ TEST_F(SettingsStoreTest, EachCorruptFileIsMovedAsideWithOneWarning) {
         kept.insert(tests::readFile(aside));
     }
     EXPECT_EQ(kept, std::multiset<std::string>(originals.begin(), originals.end()));
+}
+
+TEST_F(SettingsStoreTest, ADamagedFileIsReportedToTheProblemSinkRatherThanTheTerminal) {
+    std::vector<Problem> reported;
+    setProblemSink([&reported](const Problem& problem) { reported.push_back(problem); });
+    tests::writeFile(m_file, "[1, 2]");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(m_store.value("provider"), std::nullopt);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    setProblemSink({});
+    ASSERT_EQ(reported.size(), 1U);
+    EXPECT_EQ(reported[0].kind, Problem::Kind::fileSetAside);
+    EXPECT_EQ(reported[0].file, m_file);
+    EXPECT_EQ(tests::readFile(reported[0].detail), "[1, 2]");
 }
 
 TEST_F(SettingsStoreTest, AReaderNeverSeesATornFileWhileAWriterLoops) {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -10,19 +11,20 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "support/TestFiles.h"
-
 #include "platform/instance/FileDescriptor.h"
 #include "platform/instance/InstanceClient.h"
 #include "platform/instance/InstanceFolder.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/InstanceServer.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::platform {
 namespace {
@@ -72,7 +74,7 @@ protected:
 
     struct Exchange {
         std::expected<void, RequestError> reply;
-        std::vector<InstanceRequest> served;
+        std::vector<InstanceMessage> served;
     };
 
     // Runs `send` on a thread of its own while serving as an event loop would, until `send` returns.
@@ -88,9 +90,7 @@ protected:
         while (!done && std::chrono::steady_clock::now() < deadline) {
             pollfd entry{server.descriptor(), POLLIN, 0};
             if (::poll(&entry, 1, 10) > 0) {
-                for (const InstanceRequest request : server.serve(clientTimeout)) {
-                    result.served.push_back(request);
-                }
+                std::ranges::move(server.serve(clientTimeout), std::back_inserter(result.served));
             }
         }
         client.join();
@@ -164,13 +164,16 @@ TEST_F(InstanceTest, EachRequestIsAnsweredAndDeliveredAndAnUnknownOneRefused) {
     auto server = InstanceServer::listen(*lock);
     ASSERT_TRUE(server) << server.error();
 
-    for (const InstanceRequest sent : {InstanceRequest::trigger, InstanceRequest::settings}) {
-        const Exchange answered = exchange(*server, request(std::string(requestText(sent))));
+    for (const InstanceMessage& sent :
+         {InstanceMessage{InstanceRequest::trigger, ""}, InstanceMessage{InstanceRequest::settings, ""},
+          InstanceMessage{InstanceRequest::settings, "launcher-4711_TIME123456"}}) {
+        const Exchange answered = exchange(*server, request(requestLine(sent)));
         EXPECT_TRUE(answered.reply) << answered.reply.error().message;
-        EXPECT_EQ(answered.served, std::vector{sent});
+        EXPECT_EQ(answered.served, std::vector{sent}) << requestLine(sent);
     }
 
-    for (const std::string& unknown : std::vector<std::string>{"dance", "", std::string(kMaxRequestLength + 1, 't')}) {
+    for (const std::string& unknown : std::vector<std::string>{"dance", "", "settings ", "settings two words",
+                                                               std::string(kMaxRequestLength + 1, 't')}) {
         const Exchange refused = exchange(*server, request(unknown));
         ASSERT_FALSE(refused.reply) << unknown;
         EXPECT_EQ(refused.reply.error().kind, Kind::failed);
@@ -195,7 +198,7 @@ TEST_F(InstanceTest, ASocketLeftByACrashedInstanceMeansNotRunningAndIsReplaced) 
     ASSERT_TRUE(server) << server.error();
     const Exchange answered = exchange(*server, request("trigger"));
     EXPECT_TRUE(answered.reply) << answered.reply.error().message;
-    EXPECT_EQ(answered.served, std::vector{InstanceRequest::trigger});
+    EXPECT_EQ(answered.served, (std::vector{InstanceMessage{InstanceRequest::trigger, ""}}));
 }
 
 TEST_F(InstanceTest, AClientGivesUpOnAServerThatNeverAnswers) {
@@ -227,7 +230,7 @@ TEST_F(InstanceTest, AClientOfAStartingInstanceIsAnsweredOnceItListens) {
         return sent;
     });
     EXPECT_TRUE(rest.reply) << rest.reply.error().message;
-    EXPECT_EQ(rest.served, std::vector{InstanceRequest::settings});
+    EXPECT_EQ(rest.served, (std::vector{InstanceMessage{InstanceRequest::settings, ""}}));
 }
 
 TEST_F(InstanceTest, ASilentClientIsDroppedAndTheNextOneAnswered) {
@@ -239,7 +242,7 @@ TEST_F(InstanceTest, ASilentClientIsDroppedAndTheNextOneAnswered) {
     const FileDescriptor silent = connectTo(socketPath());
     const Exchange answered = exchange(*server, request("trigger"), 20ms);
     EXPECT_TRUE(answered.reply) << answered.reply.error().message;
-    EXPECT_EQ(answered.served, std::vector{InstanceRequest::trigger});
+    EXPECT_EQ(answered.served, (std::vector{InstanceMessage{InstanceRequest::trigger, ""}}));
 
     std::array<char, 16> buffer{};
     EXPECT_EQ(::recv(silent.get(), buffer.data(), buffer.size(), MSG_DONTWAIT), 0)

@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/TestFiles.h"
-
 #include "platform/secret/SecretStoreFactory.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::platform {
 namespace {
@@ -32,18 +32,18 @@ TEST_F(FileSecretStoreTest, AddsReplacesAndDeletesPerAccountInPrivateFiles) {
     std::filesystem::create_directories(m_file.parent_path());
     std::filesystem::permissions(m_file.parent_path(), std::filesystem::perms::all);
     const mode_t previousUmask = ::umask(0);
-    m_store.store("sk-ant-1", "apiKey.anthropic");
+    ASSERT_TRUE(m_store.store("sk-ant-1", "apiKey.anthropic"));
     ::umask(previousUmask);
     EXPECT_EQ(permissions(m_file.parent_path()), 0700U);
     EXPECT_EQ(permissions(m_file), 0600U);
     EXPECT_EQ(permissions(m_file.string() + ".lock"), 0600U);
 
-    m_store.store("sk-openai", "apiKey.openAI");
-    m_store.store("sk-ant-2 ключ", "apiKey.anthropic");
+    ASSERT_TRUE(m_store.store("sk-openai", "apiKey.openAI"));
+    ASSERT_TRUE(m_store.store("sk-ant-2 ключ", "apiKey.anthropic"));
     EXPECT_EQ(m_store.read("apiKey.anthropic"), "sk-ant-2 ключ");
     EXPECT_EQ(m_store.read("apiKey.openAI"), "sk-openai");
-    m_store.store("", "apiKey.anthropic");
-    m_store.store("", "apiKey.local");
+    ASSERT_TRUE(m_store.store("", "apiKey.anthropic"));
+    ASSERT_TRUE(m_store.store("", "apiKey.local"));
     EXPECT_EQ(m_store.read("apiKey.anthropic"), std::nullopt);
     EXPECT_EQ(m_store.read("apiKey.openAI"), "sk-openai");
     EXPECT_EQ(tests::readFile(m_file).find("sk-ant"), std::string::npos);
@@ -60,12 +60,22 @@ TEST_F(FileSecretStoreTest, UnusableContentsReadAsAbsentAndACorruptFileIsMovedAs
     tests::writeFile(m_file, corrupt);
     EXPECT_EQ(m_store.read("apiKey.anthropic"), std::nullopt);
     ::testing::internal::CaptureStderr();
-    m_store.store("sk-new", "apiKey.openAI");
+    ASSERT_TRUE(m_store.store("sk-new", "apiKey.openAI"));
     EXPECT_EQ(::testing::internal::GetCapturedStderr().find("sk-"), std::string::npos);
     EXPECT_EQ(m_store.read("apiKey.openAI"), "sk-new");
     const auto asides = tests::filesStartingWith(m_file.parent_path(), "secrets.json.corrupt-");
     ASSERT_EQ(asides.size(), 1U);
     EXPECT_EQ(tests::readFile(asides[0]), corrupt);
+}
+
+TEST_F(FileSecretStoreTest, AStoreThatCannotWriteSaysWhyAndKeepsNothing) {
+    const std::filesystem::path blocked = m_file.parent_path() / "not-a-folder";
+    tests::writeFile(blocked, "");
+    FileSecretStore store(blocked / "secrets.json");
+    const auto stored = store.store("sk-lost", "apiKey.openAI");
+    ASSERT_FALSE(stored);
+    EXPECT_NE(stored.error().find(blocked.string()), std::string::npos) << stored.error();
+    EXPECT_EQ(store.read("apiKey.openAI"), std::nullopt);
 }
 
 TEST(SecretStoreFactory, FallsBackToTheFileWithASingleWarningWithoutASessionBus) {
@@ -80,7 +90,9 @@ TEST(SecretStoreFactory, FallsBackToTheFileWithASingleWarningWithoutASessionBus)
                   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
                   ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
                   ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-                  makeSecretStore()->store(key, "apiKey.local");
+                  if (!makeSecretStore()->store(key, "apiKey.local")) {
+                      return 1;
+                  }
                   return makeSecretStore()->read("apiKey.local") == key ? 0 : 1;
               }),
               0);

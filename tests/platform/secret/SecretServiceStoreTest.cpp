@@ -107,12 +107,12 @@ TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUs
     // As before the keyring started: no bus at all.
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
-    store.store("sk-before", account);
-    store.store("sk-before-again", account);
+    ASSERT_TRUE(store.store("sk-before", account));
+    ASSERT_TRUE(store.store("sk-before-again", account));
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
 
-    store.store("sk-after", account);
+    ASSERT_TRUE(store.store("sk-after", account));
 
     EXPECT_EQ(FileSecretStore(folder.path() / "secrets.json").read(account), "sk-before-again");
     EXPECT_EQ(m_store.read(account), "sk-after");
@@ -123,21 +123,21 @@ TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUs
 TEST_F(SecretServiceStoreTest, AddsALabelledItemToTheDefaultCollectionAndReplacesItInPlace) {
     const std::string account = std::string(core::providerInfo(LLMProvider::anthropic).apiKeyAccount);
     EXPECT_EQ(m_store.read(account), std::nullopt);
-    m_store.store("sk-first", account);
+    EXPECT_TRUE(m_store.store("sk-first", account));
     EXPECT_EQ(m_store.read(account), "sk-first");
     const auto added = keyringItems(m_service, account);
     ASSERT_EQ(added.size(), 1U);
     EXPECT_EQ(added[0].second, "Norik API key (anthropic)");
     EXPECT_TRUE(added[0].first.starts_with(defaultCollectionPath() + "/")) << added[0].first;
 
-    m_store.store("sk-second ключ 🔑", account);
+    EXPECT_TRUE(m_store.store("sk-second ключ 🔑", account));
     EXPECT_EQ(m_store.read(account), "sk-second ключ 🔑");
     EXPECT_EQ(keyringItems(m_service, account), added);
 }
 
 TEST_F(SecretServiceStoreTest, UpdatesAnItemAnotherProgramWroteInsteadOfAddingOne) {
     storeAsOtherTool("apiKey.local", "Written elsewhere", "old");
-    m_store.store("new", "apiKey.local");
+    EXPECT_TRUE(m_store.store("new", "apiKey.local"));
     const auto items = keyringItems(m_service, "apiKey.local");
     ASSERT_EQ(items.size(), 1U);
     EXPECT_EQ(items[0].second, "Written elsewhere");
@@ -146,11 +146,11 @@ TEST_F(SecretServiceStoreTest, UpdatesAnItemAnotherProgramWroteInsteadOfAddingOn
 
 TEST_F(SecretServiceStoreTest, AnEmptyTextDeletesOnlyThatProvidersItem) {
     for (const LLMProvider provider : core::kAllProviders) {
-        m_store.store("key-" + std::string(core::rawValue(provider)),
-                      std::string(core::providerInfo(provider).apiKeyAccount));
+        EXPECT_TRUE(m_store.store("key-" + std::string(core::rawValue(provider)),
+                                  std::string(core::providerInfo(provider).apiKeyAccount)));
     }
-    m_store.store("", "apiKey.openAI");
-    m_store.store("", "apiKey.openAI");
+    EXPECT_TRUE(m_store.store("", "apiKey.openAI"));
+    EXPECT_TRUE(m_store.store("", "apiKey.openAI"));
     EXPECT_EQ(m_store.read("apiKey.openAI"), std::nullopt);
     EXPECT_TRUE(keyringItems(m_service, "apiKey.openAI").empty());
     EXPECT_EQ(m_store.read("apiKey.anthropic"), "key-anthropic");
