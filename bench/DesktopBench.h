@@ -91,12 +91,7 @@ public:
     }
 
 private:
-    [[nodiscard]] xcb_atom_t atom(const char* name) const {
-        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            m_connection, xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr));
-        return reply ? reply->atom : XCB_NONE;
-    }
+    [[nodiscard]] xcb_atom_t atom(const char* name) const { return platform::x11::internAtom(m_connection, name); }
 
     [[nodiscard]] std::string name(xcb_window_t window) const {
         const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(

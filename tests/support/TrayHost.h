@@ -100,10 +100,7 @@ private:
     static constexpr int kIconSize = 24;
 
     [[nodiscard]] xcb_atom_t atom(const char* name) const {
-        xcb_connection_t* c = m_connection->get();
-        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-        return reply ? reply->atom : XCB_NONE;
+        return platform::x11::internAtom(m_connection->get(), name);
     }
 
     void serve(const std::stop_token& stop) {

@@ -19,6 +19,7 @@ namespace norik::app {
 
 namespace {
 
+using platform::x11::internAtom;
 using platform::x11::XcbReply;
 using Clock = std::chrono::steady_clock;
 
@@ -133,12 +134,6 @@ private:
     Atoms m_atoms;
     Clock::time_point m_deadline;
 };
-
-xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : XCB_NONE;
-}
 
 std::vector<xcb_atom_t> atomList(const QByteArray& bytes) {
     std::vector<xcb_atom_t> atoms(static_cast<std::size_t>(bytes.size()) / sizeof(xcb_atom_t));

@@ -10,6 +10,7 @@
 
 namespace norik::app {
 
+using platform::x11::internAtom;
 using platform::x11::XcbReply;
 
 namespace {
@@ -17,12 +18,6 @@ namespace {
 // Window manager ACTIVE_WINDOW source indication "pager": window managers honour it without focus-stealing
 // checks, which is right for a focus the user had a moment ago.
 constexpr std::uint32_t sourcePager = 2;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply ? reply->atom : XCB_NONE;
-}
 
 } // namespace
 

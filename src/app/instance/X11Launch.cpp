@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <xcb/xcb.h>
 
+#include "platform/x11/XcbHandles.h"
+
 namespace norik::app {
 
 namespace {
@@ -22,20 +24,12 @@ constexpr std::uint32_t kFromApplication = 1;
 // Startup notification messages go out in pieces of this many bytes.
 constexpr std::size_t kPieceSize = 20;
 
-xcb_atom_t atom(xcb_connection_t* connection, std::string_view name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr);
-    const xcb_atom_t found = reply != nullptr ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return found;
-}
-
 void activate(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window, std::uint32_t time) {
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = atom(connection, "_NET_ACTIVE_WINDOW");
+    message.type = platform::x11::internAtom(connection, "_NET_ACTIVE_WINDOW");
     message.data.data32[0] = kFromApplication;
     message.data.data32[1] = time;
     xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
@@ -53,8 +47,8 @@ void completeLaunch(xcb_connection_t* connection, xcb_window_t root, xcb_window_
     }
     text += '"';
     text += '\0';
-    const xcb_atom_t begin = atom(connection, "_NET_STARTUP_INFO_BEGIN");
-    const xcb_atom_t more = atom(connection, "_NET_STARTUP_INFO");
+    const xcb_atom_t begin = platform::x11::internAtom(connection, "_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = platform::x11::internAtom(connection, "_NET_STARTUP_INFO");
     for (qsizetype offset = 0; offset < text.size(); offset += kPieceSize) {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -91,9 +85,9 @@ void showForLaunch(QWidget& window, const QByteArray& startupId, const std::func
     const auto id = static_cast<xcb_window_t>(window.winId());
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     // Read by the window manager when the window maps.
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_STARTUP_ID"),
-                        atom(connection, "UTF8_STRING"), 8, static_cast<std::uint32_t>(startupId.size()),
-                        startupId.constData());
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, platform::x11::internAtom(connection, "_NET_STARTUP_ID"),
+                        platform::x11::internAtom(connection, "UTF8_STRING"), 8,
+                        static_cast<std::uint32_t>(startupId.size()), startupId.constData());
     show();
     if (const auto time = launchTime(startupId); wasUp && time) {
         activate(connection, screen->root, id, *time);

@@ -31,6 +31,7 @@
 #include "app/presentation/Symbols.h"
 #include "app/presentation/Theme.h"
 #include "app/presentation/WorkArea.h"
+#include "platform/x11/XcbHandles.h"
 
 namespace norik::app {
 namespace {
@@ -64,14 +65,7 @@ void showOnAllWorkspaces(const QWidget& window) {
         return;
     }
     xcb_connection_t* connection = x11->connection();
-    const auto atom = [connection](std::string_view name) {
-        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(connection,
-                                  xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-                                  nullptr),
-            &std::free);
-        return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    };
+    const auto atom = [connection](std::string_view name) { return platform::x11::internAtom(connection, name); };
     constexpr std::uint32_t fromApplication = 1;
     const auto send = [&](xcb_atom_t type, std::uint32_t first, std::uint32_t second) {
         xcb_client_message_event_t message{};

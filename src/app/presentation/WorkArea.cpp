@@ -12,6 +12,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "platform/x11/XcbHandles.h"
+
 namespace norik::app {
 namespace {
 
@@ -22,12 +24,6 @@ template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
 // Far more rectangles than any desktop has monitors or desktops.
 constexpr std::uint32_t kMaximumValues = 4096;
-
-xcb_atom_t existingAtom(xcb_connection_t* connection, const std::string& name) {
-    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 // The CARDINAL values of a root window property; empty when it is not set.
 std::vector<std::uint32_t> cardinals(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t property) {
@@ -69,7 +65,7 @@ std::vector<std::uint32_t> values32(xcb_connection_t* connection, xcb_window_t w
 // `screen` less the struts of the managed windows that lie along it; absent without a window manager's
 // client list.
 std::optional<QRect> areaLeftByStruts(xcb_connection_t* connection, xcb_window_t root, const QRect& screen) {
-    const xcb_atom_t clientList = existingAtom(connection, "_NET_CLIENT_LIST");
+    const xcb_atom_t clientList = platform::x11::internAtom(connection, "_NET_CLIENT_LIST", true);
     const Reply<xcb_get_property_reply_t> listed(xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, root, clientList, XCB_ATOM_WINDOW, 0, kMaximumValues), nullptr));
     const Reply<xcb_get_geometry_reply_t> rootGeometry(
@@ -77,8 +73,8 @@ std::optional<QRect> areaLeftByStruts(xcb_connection_t* connection, xcb_window_t
     if (clientList == XCB_ATOM_NONE || !listed || listed->type != XCB_ATOM_WINDOW || !rootGeometry) {
         return std::nullopt;
     }
-    const xcb_atom_t partial = existingAtom(connection, "_NET_WM_STRUT_PARTIAL");
-    const xcb_atom_t plain = existingAtom(connection, "_NET_WM_STRUT");
+    const xcb_atom_t partial = platform::x11::internAtom(connection, "_NET_WM_STRUT_PARTIAL", true);
+    const xcb_atom_t plain = platform::x11::internAtom(connection, "_NET_WM_STRUT", true);
     const int rootWidth = rootGeometry->width;
     const int rootHeight = rootGeometry->height;
     const std::span windows(static_cast<const xcb_window_t*>(xcb_get_property_value(listed.get())),
@@ -124,12 +120,12 @@ std::optional<QRect> areaLeftByStruts(xcb_connection_t* connection, xcb_window_t
 
 std::optional<QRect> x11WorkArea(xcb_connection_t* connection, xcb_window_t root, const QRect& screen) {
     const std::vector<std::uint32_t> current =
-        cardinals(connection, root, existingAtom(connection, "_NET_CURRENT_DESKTOP"));
+        cardinals(connection, root, platform::x11::internAtom(connection, "_NET_CURRENT_DESKTOP", true));
     const std::size_t desktop = current.empty() ? 0 : current.front();
 
     // One rectangle per monitor: the one that covers most of the screen is the screen's.
-    const std::vector<std::uint32_t> perMonitor =
-        cardinals(connection, root, existingAtom(connection, "_GTK_WORKAREAS_D" + std::to_string(desktop)));
+    const std::vector<std::uint32_t> perMonitor = cardinals(
+        connection, root, platform::x11::internAtom(connection, "_GTK_WORKAREAS_D" + std::to_string(desktop), true));
     std::optional<QRect> best;
     for (std::size_t index = 0; index < perMonitor.size() / 4; ++index) {
         const QRect cut = rectangleAt(perMonitor, index).intersected(screen);
@@ -149,7 +145,7 @@ std::optional<QRect> x11WorkArea(xcb_connection_t* connection, xcb_window_t root
 
     // One rectangle per desktop, spanning every monitor.
     const std::vector<std::uint32_t> perDesktop =
-        cardinals(connection, root, existingAtom(connection, "_NET_WORKAREA"));
+        cardinals(connection, root, platform::x11::internAtom(connection, "_NET_WORKAREA", true));
     if (perDesktop.size() / 4 > desktop) {
         const QRect cut = rectangleAt(perDesktop, desktop).intersected(screen);
         if (!cut.isEmpty()) {

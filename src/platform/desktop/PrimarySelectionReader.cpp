@@ -10,19 +10,16 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "platform/x11/XcbHandles.h"
+
 namespace norik::platform::desktop {
 
 namespace {
 
+using x11::internAtom;
 using x11::XcbReply;
 
 constexpr std::uint8_t kEventTypeMask = 0x7f;
-
-xcb_atom_t intern(xcb_connection_t* connection, std::string_view name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
-    return reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 std::string latin1ToUtf8(std::string_view latin1) {
     std::string text;
@@ -98,8 +95,8 @@ std::expected<PrimarySelectionReader, std::string> PrimarySelectionReader::open(
     if (root == XCB_NONE) {
         return std::unexpected(std::string("The X server has no such screen"));
     }
-    const Atoms atoms{intern(c, "UTF8_STRING"), intern(c, "INCR"), intern(c, "NORIK_PRIMARY"),
-                      intern(c, "_NET_ACTIVE_WINDOW")};
+    const Atoms atoms{internAtom(c, "UTF8_STRING"), internAtom(c, "INCR"), internAtom(c, "NORIK_PRIMARY"),
+                      internAtom(c, "_NET_ACTIVE_WINDOW")};
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,

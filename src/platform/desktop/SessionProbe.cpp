@@ -6,6 +6,7 @@
 #include <ranges>
 
 #include "platform/desktop/GioHandles.h"
+#include "platform/x11/XcbHandles.h"
 
 namespace norik::platform::desktop {
 
@@ -42,15 +43,12 @@ bool statusNotifierHostOn(GDBusConnection* bus) {
 
 bool xembedTrayOn(xcb_connection_t* connection, int screenNumber) {
     const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber);
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr),
-        &std::free);
-    if (atom == nullptr || atom->atom == XCB_ATOM_NONE) {
+    const xcb_atom_t atom = x11::internAtom(connection, name, true);
+    if (atom == XCB_ATOM_NONE) {
         return false;
     }
     const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom), nullptr),
         &std::free);
     return owner != nullptr && owner->owner != XCB_NONE;
 }

@@ -32,6 +32,14 @@ XcbConnection::~XcbConnection() {
     }
 }
 
+xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name, bool onlyIfExists) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, onlyIfExists ? 1 : 0, static_cast<std::uint16_t>(name.size()), name.data()),
+        nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
 xcb_window_t rootWindow(xcb_connection_t* connection, int screenNumber) {
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
     for (int index = 0; screens.rem > 0; ++index, xcb_screen_next(&screens)) {

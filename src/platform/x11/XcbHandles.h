@@ -5,6 +5,7 @@
 #include <expected>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <xcb/xcb.h>
@@ -40,6 +41,10 @@ private:
     xcb_connection_t* m_connection = nullptr;
     int m_screen = 0;
 };
+
+// The atom of `name`, asked of the server with a round trip; XCB_ATOM_NONE when the server has none or, with
+// `onlyIfExists`, when no client has made it yet.
+[[nodiscard]] xcb_atom_t internAtom(xcb_connection_t* connection, std::string_view name, bool onlyIfExists = false);
 
 // The root window of a screen of the connection; XCB_NONE when there is no such screen.
 [[nodiscard]] xcb_window_t rootWindow(xcb_connection_t* connection, int screenNumber);

@@ -243,12 +243,7 @@ public:
                process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
-    [[nodiscard]] xcb_atom_t atom(const char* name) const {
-        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            m_connection, xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr));
-        return reply ? reply->atom : XCB_NONE;
-    }
+    [[nodiscard]] xcb_atom_t atom(const char* name) const { return platform::x11::internAtom(m_connection, name); }
 
     // The windows listed in a window property, such as the window manager's _NET_CLIENT_LIST on the root.
     [[nodiscard]] QList<xcb_window_t> windowList(xcb_window_t window, const char* property) const {

@@ -28,6 +28,7 @@
 #include "app/capture/ClipboardSnapshot.h"
 #include "app/capture/X11AccessibilityTrust.h"
 #include "app/capture/X11CopyKeystroke.h"
+#include "platform/x11/XcbHandles.h"
 
 namespace norik::app {
 namespace {
@@ -363,12 +364,7 @@ public:
     [[nodiscard]] int piecesSent() const { return m_piecesSent; }
 
 private:
-    xcb_atom_t atom(const char* name) const {
-        xcb_connection_t* c = m_connection->get();
-        const platform::x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-        return reply ? reply->atom : XCB_NONE;
-    }
+    xcb_atom_t atom(const char* name) const { return platform::x11::internAtom(m_connection->get(), name); }
 
     // The poll only bounds how late a stop is seen.
     void serve(const std::stop_token& stop) {

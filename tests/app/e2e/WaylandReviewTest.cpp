@@ -47,9 +47,7 @@ std::string tutorReply() {
 }
 
 xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
-    const x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : XCB_NONE;
+    return x11::internAtom(connection, name);
 }
 
 std::string windowProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property) {

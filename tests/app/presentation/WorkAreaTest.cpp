@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/presentation/NotchReviewPresenter.h"
+#include "platform/x11/XcbHandles.h"
 
 namespace norik::app {
 namespace {
@@ -41,14 +42,7 @@ protected:
         xcb_flush(m_connection);
     }
 
-    xcb_atom_t atom(const std::string& name) {
-        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(
-                m_connection, xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-                nullptr),
-            &std::free);
-        return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    }
+    xcb_atom_t atom(const std::string& name) { return platform::x11::internAtom(m_connection, name); }
 
     void set(const std::string& name, const std::vector<std::uint32_t>& values, xcb_window_t window = XCB_NONE,
              xcb_atom_t type = XCB_ATOM_CARDINAL) {
