@@ -9,11 +9,12 @@
 #include <poll.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/X11HotKeyBackend.h"
 #include "platform/x11/XcbHandles.h"
+
+#include "support/TestFiles.h"
 
 int main(int argc, char** argv) {
     using namespace norik;

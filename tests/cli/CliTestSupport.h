@@ -14,7 +14,6 @@
 #include <nlohmann/json.hpp>
 
 #include "support/ChildProcess.h"
-
 #include "support/LoopbackServer.h"
 #include "support/ProviderExamples.h"
 

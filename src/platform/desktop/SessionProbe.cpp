@@ -48,8 +48,7 @@ bool xembedTrayOn(xcb_connection_t* connection, int screenNumber) {
         return false;
     }
     const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom), nullptr),
-        &std::free);
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom), nullptr), &std::free);
     return owner != nullptr && owner->owner != XCB_NONE;
 }
 

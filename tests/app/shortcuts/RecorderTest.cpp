@@ -17,10 +17,11 @@
 #include "app/QtWait.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "platform/desktop/SystemShortcuts.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {

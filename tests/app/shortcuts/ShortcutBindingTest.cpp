@@ -6,10 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/shortcuts/Notifications.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/fake/FakeHotKeyBackend.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {

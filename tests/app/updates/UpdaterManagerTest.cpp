@@ -19,10 +19,10 @@
 #include "app/updates/UpdateDialog.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "core/updates/UpdateSchedule.h"
 
 #include "support/LoopbackServer.h"
+#include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {

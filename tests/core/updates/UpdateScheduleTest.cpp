@@ -8,8 +8,9 @@
 
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
-#include "support/TestFiles.h"
 #include "platform/fake/MemorySecretStore.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::core::updates {
 namespace {
