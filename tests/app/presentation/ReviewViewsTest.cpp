@@ -99,18 +99,11 @@ TEST(ReviewViewTest, IssuesGetPillsOfTheirNormalisedCategoryInListOrder) {
     struct Row {
         std::string written;
         QString label;
-        QRgb colour;
     };
     const std::vector<Row> rows{
-        {"grammar", QStringLiteral("GRAMMAR"), 0xFF0A84FF},
-        {"spelling", QStringLiteral("SPELLING"), 0xFFFF453A},
-        {"word-choice", QStringLiteral("WORD-CHOICE"), 0xFFBF5AF2},
-        {"register", QStringLiteral("REGISTER"), 0xFFFF9F0A},
-        {"punctuation", QStringLiteral("PUNCTUATION"), 0xFF40C8E0},
-        {"syntax", QStringLiteral("SYNTAX"), 0xFFFF375F},
-        {"other", QStringLiteral("OTHER"), 0xFF98989D},
-        {"tone of voice", QStringLiteral("OTHER"), 0xFF98989D},
-        {"", QStringLiteral("OTHER"), 0xFF98989D},
+        {"grammar", QStringLiteral("GRAMMAR")}, {"Word Choice", QStringLiteral("WORD-CHOICE")},
+        {"other", QStringLiteral("OTHER")},     {"tone of voice", QStringLiteral("OTHER")},
+        {"", QStringLiteral("OTHER")},
     };
     core::TutorResult result = typicalResult(0);
     for (const Row& row : rows) {
@@ -125,10 +118,12 @@ TEST(ReviewViewTest, IssuesGetPillsOfTheirNormalisedCategoryInListOrder) {
         SCOPED_TRACE(rows[i].written);
         const CategoryPill* pill = pills[static_cast<qsizetype>(i)];
         EXPECT_EQ(pill->text(), rows[i].label);
-        EXPECT_EQ(pill->colour().rgba(), rows[i].colour);
-        EXPECT_EQ(pill->fill().rgb(), QColor::fromRgba(rows[i].colour).rgb());
-        EXPECT_NEAR(pill->fill().alphaF(), 0.18, 0.01);
+        EXPECT_EQ(pill->fill().rgb(), pill->colour().rgb()) << "the capsule is a wash of the text's colour";
     }
+    // A category Norik does not know looks like "other", and the known ones apart from it.
+    EXPECT_EQ(pills[3]->colour(), pills[2]->colour());
+    EXPECT_NE(pills[0]->colour(), pills[1]->colour());
+    EXPECT_NE(pills[0]->colour(), pills[2]->colour());
 }
 
 TEST(CopyButtonTest, ClickPutsExactlyTheSectionTextOnTheClipboardAndShowsTheCheckMarkForAWhile) {
