@@ -12,14 +12,7 @@ namespace norik::tests {
 // loaded two-core machine with sanitizers may take seconds to paint or to answer over a socket.
 inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
+    return QTest::qWaitFor(condition, static_cast<int>(timeout.count()));
 }
 
 } // namespace norik::tests
