@@ -137,8 +137,10 @@ protected:
         const platform::x11::XcbReply<xcb_generic_error_t> error(xcb_request_check(
             other, xcb_grab_key_checked(other, 1, root, modifiers, keyCode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
         if (!error) {
+            // A round trip, so the probe's grab is gone before Norik may grab again.
             xcb_ungrab_key(other, keyCode, root, modifiers);
-            xcb_flush(other);
+            const platform::x11::XcbReply<xcb_get_input_focus_reply_t> synced(
+                xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
         }
         return !error;
     }
