@@ -52,9 +52,7 @@ inline bool spinUntil(const std::function<bool()>& condition, std::chrono::milli
 // so that Norik can answer the clipboard requests the client makes.
 class ClientProcess {
 public:
-    ClientProcess(const QString& program, const QStringList& arguments,
-                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-        m_process.setProcessEnvironment(environment);
+    ClientProcess(const QString& program, const QStringList& arguments) {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // A test that crashes must not leave its clients behind on a shared machine.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
@@ -135,14 +133,10 @@ public:
         m_clipboardAtom = atom("CLIPBOARD");
         const xcb_atom_t wmCheck = atom("_NET_SUPPORTING_WM_CHECK");
         const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
-        // Without a session bus: xfwm4 would otherwise wait for its settings daemon to be started on the bus
-        // before it manages the first window, longer than a test waits when the machine is busy.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        m_windowManager = manager == QLatin1String("xfwm4")
-                              ? std::make_unique<ClientProcess>(
-                                    manager, QStringList{"--compositor=off", "--sm-client-disable"}, environment)
-                              : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"}, environment);
+        m_windowManager =
+            manager == QLatin1String("xfwm4")
+                ? std::make_unique<ClientProcess>(manager, QStringList{"--compositor=off", "--sm-client-disable"})
+                : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"});
         if (!spinUntil([&] { return windowProperty(m_root, wmCheck) != XCB_NONE; })) {
             m_error = manager.toStdString() + " did not start";
         }
