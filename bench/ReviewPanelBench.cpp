@@ -14,6 +14,8 @@
 #include <QEvent>
 #include <benchmark/benchmark.h>
 
+#include "Percentile.h"
+
 #include "app/presentation/NotchReviewPresenter.h"
 #include "app/presentation/ReviewViews.h"
 
@@ -71,10 +73,7 @@ core::TutorResult eightIssueResult() {
     return result;
 }
 
-double percentile(std::vector<double> samples, double fraction) {
-    std::ranges::sort(samples);
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
+using norik::bench::percentile;
 
 void replyToResultPanelDrawn(benchmark::State& state) {
     app::NotchReviewPresenter presenter;

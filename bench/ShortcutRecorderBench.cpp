@@ -16,6 +16,8 @@
 #include <benchmark/benchmark.h>
 #include <xcb/xtest.h>
 
+#include "Percentile.h"
+
 #include "app/onboarding/OnboardingController.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/shortcuts/Recorder.h"
@@ -38,10 +40,7 @@ xcb_keycode_t x11KeyCode(Key key) {
     return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
 }
 
-double percentile(std::vector<double> samples, double fraction) {
-    std::ranges::sort(samples);
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
+using norik::bench::percentile;
 
 bool spinUntil(const std::function<bool()>& done) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);

@@ -11,6 +11,8 @@
 #include <poll.h>
 #include <xcb/xtest.h>
 
+#include "Percentile.h"
+
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
@@ -31,10 +33,7 @@ xcb_keycode_t x11KeyCode(Key key) {
     return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
 }
 
-double percentile(std::vector<double> samples, double fraction) {
-    std::ranges::sort(samples);
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
+using norik::bench::percentile;
 
 void hotKeyDispatchLatency(benchmark::State& state) {
     const tests::XvfbServer server;
