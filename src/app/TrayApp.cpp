@@ -16,7 +16,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <QTimer>
@@ -81,6 +80,256 @@ constexpr const char* kGnomeTrayAdvice =
     "GNOME shows no tray icons by itself. To get Norik's icon in the top bar, install the AppIndicator "
     "extension (on Debian, the package gnome-shell-extension-appindicator) and turn it on in Extensions.";
 
+const char* displayOrNull(const QByteArray& display) {
+    return display.isEmpty() ? nullptr : display.constData();
+}
+
+// What the tray app holds while it runs, in the order it is built; what is built later may use what comes
+// before it. Main thread only.
+class TrayApp {
+public:
+    TrayApp(QByteArray display, std::unique_ptr<InstanceService> instance, std::unique_ptr<QtX11HotKeys> hotKeys,
+            std::unique_ptr<X11SelectionCapture> capture);
+    // Review tasks read the API key on the thread pool; they must be over before the preferences go.
+    ~TrayApp() { QThreadPool::globalInstance()->waitForDone(); }
+    TrayApp(const TrayApp&) = delete;
+    TrayApp& operator=(const TrayApp&) = delete;
+
+    // Wires what needs the running event loop; whatever start shows appears in a running application.
+    void start();
+
+private:
+    // Any thread may tell; the message waits in the event loop until the tray icon exists.
+    void tellOnce(const QString& message);
+    void showWarning(const QString& message);
+    bool isSystemShortcut(const core::shortcuts::Shortcut& shortcut);
+    void openSettingsForLaunch(const QByteArray& launch);
+    void openSettings() { openSettingsForLaunch({}); }
+    void wireOnboarding();
+    void wireTray();
+
+    const QByteArray m_display;
+    const std::unique_ptr<InstanceService> m_instance;
+    const std::unique_ptr<QtX11HotKeys> m_hotKeys;
+    const std::unique_ptr<X11SelectionCapture> m_capture;
+    const bool m_wayland = inWaylandSession();
+    std::set<QString> m_told;
+
+    // Before the stores, which report what the user must hear of as they open.
+    ProblemCollector m_problems;
+    core::SettingsStore m_settings;
+    const std::unique_ptr<core::SecretStore> m_secrets = platform::makeSecretStore();
+    core::Preferences m_preferences{m_settings, *m_secrets};
+    UpdaterManager m_updater{m_settings};
+    core::HistoryStore m_history{core::NorikStore::shared()};
+
+    core::shortcuts::Registry m_shortcuts;
+    const MenuShortcutMonitor m_menuShortcuts{m_shortcuts};
+    // Asked when a recorder meets a combination, on a connection of its own; built at the first question.
+    std::unique_ptr<platform::SystemShortcuts> m_systemShortcuts;
+    RecorderContext m_recorderContext;
+
+    QSystemTrayIcon m_tray;
+    // The tray says which message was clicked by no more than a signal, so the latest message decides what a
+    // click does: only an update notice opens a page.
+    QUrl m_pageOfLatestMessage;
+    X11AccessibilityTrust m_trust;
+    NotchReviewPresenter m_presenter;
+    std::unique_ptr<GlobalKeyMonitor> m_escapeMonitor;
+    AppCoordinator m_coordinator;
+    DesktopTrigger m_desktopTrigger;
+    // Built on first use: most sessions never open it, and it would only add to the start-up time.
+    std::optional<SettingsView> m_settingsView;
+    OnboardingController m_onboarding;
+    MenuBarContent m_content;
+    core::shortcuts::NotificationCenter::Observer m_failureObserver;
+};
+
+TrayApp::TrayApp(QByteArray display, std::unique_ptr<InstanceService> instance, std::unique_ptr<QtX11HotKeys> hotKeys,
+                 std::unique_ptr<X11SelectionCapture> capture)
+    : m_display(std::move(display)), m_instance(std::move(instance)), m_hotKeys(std::move(hotKeys)),
+      m_capture(std::move(capture)),
+      m_shortcuts(m_settings, m_hotKeys->backend(),
+                  [layout = &m_hotKeys->backend().layout()](const core::shortcuts::Shortcut& shortcut) {
+                      return core::shortcuts::wordsDescription(shortcut, layout);
+                  }),
+      m_recorderContext{m_shortcuts, &m_hotKeys->backend().layout(),
+                        [this](const core::shortcuts::Shortcut& shortcut) { return isSystemShortcut(shortcut); }},
+      // Installed, the icon theme holds the symbolic icon, which panels recolour to suit themselves; a build
+      // tree has only the built-in one.
+      m_tray(QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
+                              QIcon(QStringLiteral(":/norik/icons/norik-tray.svg")))),
+      m_trust(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection(),
+              [this](const QString& message) { showWarning(message); }),
+      m_coordinator(m_presenter, *m_capture, m_trust, m_history, m_preferences, m_shortcuts),
+      m_desktopTrigger(m_shortcuts, qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection(),
+                       [this] { m_coordinator.trigger(); }),
+      m_onboarding(OnboardingView::Actions{
+                       .onDone = {},
+                       .openSettings = [this] { openSettings(); },
+                       // Native Wayland windows need no Copy: their selection is read from PRIMARY.
+                       .canSendCopy = [this] { return m_trust.isTrusted(); },
+                       .explainCopy =
+                           [] {
+                               auto* box = new QMessageBox(
+                                   QMessageBox::Information, QStringLiteral("Norik"),
+                                   QStringLiteral("In this session Norik cannot press Copy in other windows."),
+                                   QMessageBox::Ok);
+                               box->setInformativeText(QString::fromUtf8(kCopyAdvice));
+                               box->setAttribute(Qt::WA_DeleteOnClose);
+                               box->open();
+                           },
+                   },
+                   m_recorderContext),
+      m_content(m_coordinator, m_updater, [this] { openSettings(); }) {
+    QObject::connect(&m_problems, &ProblemCollector::added, &m_problems,
+                     [this](const QString& message) { tellOnce(message); });
+    m_updater.start();
+    m_capture->setWaylandSession(m_wayland);
+
+    m_presenter.setLoadingClosable(m_wayland);
+    // When the panel goes, the window the text came from gets its focus back.
+    QObject::connect(&m_presenter, &NotchReviewPresenter::closingLastWindow, &m_presenter,
+                     [this](WId panel) { m_capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
+    // Escape pressed in another application's window closes the panel too.
+    if (auto monitor = GlobalKeyMonitor::create(nullptr, XKB_KEY_Escape, [this] { m_presenter.escapePressed(); })) {
+        m_escapeMonitor = *std::move(monitor);
+        QObject::connect(&m_presenter, &NotchReviewPresenter::shownChanged, m_escapeMonitor.get(),
+                         &GlobalKeyMonitor::setActive);
+    } else {
+        std::cerr << "norik: Escape outside Norik will not close the panel: " << monitor.error() << '\n';
+    }
+
+    m_recorderContext.triggerRoute = m_desktopTrigger.state();
+    m_coordinator.setOnboarding(&m_onboarding);
+    wireOnboarding();
+    wireTray();
+    QObject::connect(m_instance.get(), &InstanceService::triggerRequested, &m_coordinator, &AppCoordinator::trigger);
+    QObject::connect(m_instance.get(), &InstanceService::settingsRequested, &m_content,
+                     [this](const QByteArray& launch) { openSettingsForLaunch(launch); });
+}
+
+void TrayApp::start() {
+    m_coordinator.start();
+    // With no icon to click, Norik would otherwise start out of reach; the first-run window opens anyway.
+    if (!m_desktopTrigger.hasTray() && m_preferences.hasCompletedOnboarding()) {
+        openSettings();
+    }
+}
+
+void TrayApp::tellOnce(const QString& message) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, message] {
+            if (m_told.insert(message).second) {
+                showWarning(message);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TrayApp::showWarning(const QString& message) {
+    m_pageOfLatestMessage.clear();
+    m_tray.showMessage(QStringLiteral("Norik"), message, QSystemTrayIcon::Warning);
+}
+
+bool TrayApp::isSystemShortcut(const core::shortcuts::Shortcut& shortcut) {
+    if (!m_systemShortcuts) {
+        auto created = platform::SystemShortcuts::create(displayOrNull(m_display));
+        if (!created) {
+            return false;
+        }
+        m_systemShortcuts = *std::move(created);
+    }
+    const core::shortcuts::Name& review = HotkeyManager::reviewSelection();
+    const auto own = m_shortcuts.isRegistered(review) ? m_shortcuts.getShortcut(review) : std::nullopt;
+    return m_systemShortcuts->isReserved(shortcut, own);
+}
+
+void TrayApp::openSettingsForLaunch(const QByteArray& launch) {
+    if (!m_settingsView) {
+        m_settingsView.emplace(m_settings, *m_secrets, m_preferences, m_history, m_recorderContext);
+        if (!m_desktopTrigger.hasTray() && m_desktopTrigger.onGnome()) {
+            m_settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
+        }
+        m_settingsView->setProblems(m_problems.problems());
+        QObject::connect(&m_problems, &ProblemCollector::added, &*m_settingsView,
+                         [this] { m_settingsView->setProblems(m_problems.problems()); });
+    }
+    showForLaunch(*m_settingsView, launch, [this] { m_settingsView->showAndRaise(); });
+}
+
+void TrayApp::wireOnboarding() {
+    // Starting at login is what a tray app is for, so the first-run window offers it switched on; it is
+    // written only once the user has chosen "Get started".
+    QObject::connect(&m_onboarding, &OnboardingController::windowBuilt, &m_onboarding, [](OnboardingView* window) {
+        auto* startAtLogin = new QCheckBox(QStringLiteral("Start Norik at login"), window);
+        startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
+        startAtLogin->setChecked(true);
+        window->addOption(startAtLogin);
+    });
+    QObject::connect(&m_onboarding, &OnboardingController::completed, &m_onboarding, [this](OnboardingView* window) {
+        const auto* startAtLogin = window->findChild<QCheckBox*>(QStringLiteral("startAtLogin"));
+        if (startAtLogin == nullptr || !startAtLogin->isChecked()) {
+            return;
+        }
+        if (const auto written = platform::Autostart().setEnabled(true); !written) {
+            tellOnce(QStringLiteral("Norik could not set itself to start at login: %1")
+                         .arg(QString::fromStdString(written.error())));
+        }
+    });
+}
+
+void TrayApp::wireTray() {
+    // Only where neither the desktop's portal nor GNOME's own shortcuts can take the binding.
+    if (m_recorderContext.triggerRoute.route == platform::desktop::TriggerRoute::manualCommand) {
+        m_tray.setToolTip(QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote));
+        std::cerr << "norik: " << kWaylandNote << '\n';
+    } else {
+        m_tray.setToolTip(QStringLiteral("Norik"));
+    }
+    m_tray.setContextMenu(&m_content.menu());
+    // Many panels send a plain click rather than a context-menu request; both open the menu.
+    QObject::connect(&m_tray, &QSystemTrayIcon::activated, &m_content, [this](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::Trigger) {
+            m_content.menu().popup(QCursor::pos());
+        }
+    });
+    // Ctrl+, works where the panel has the keyboard, e.g. on an error that sends the user to the settings.
+    QObject::connect(&m_presenter, &NotchReviewPresenter::shownChanged, &m_content, [this](bool shown) {
+        if (shown && m_presenter.panel() != nullptr) {
+            m_presenter.panel()->addAction(m_content.settingsAction());
+        }
+    });
+    QObject::connect(&m_updater, &UpdaterManager::newerVersionAvailable, &m_tray,
+                     [this](const QString& version, const QUrl& page) {
+                         m_pageOfLatestMessage = page;
+                         m_tray.showMessage(QStringLiteral("Norik %1 is available").arg(version),
+                                            QStringLiteral("Click to open its download page."));
+                     });
+    QObject::connect(&m_tray, &QSystemTrayIcon::messageClicked, &m_tray, [this] {
+        if (!m_pageOfLatestMessage.isEmpty()) {
+            QDesktopServices::openUrl(m_pageOfLatestMessage);
+        }
+    });
+    // A shortcut that does nothing must not go unnoticed: at start, after every change and after a keyboard
+    // change that lost the grab.
+    m_failureObserver = m_shortcuts.notifications().addObserver(
+        core::shortcuts::hotKeyRegistrationDidFail, [this](const core::shortcuts::Notification& notification) {
+            const auto shortcut =
+                m_shortcuts.getShortcut(std::get<core::shortcuts::Name>(notification.userInfo.at("name")));
+            if (shortcut) {
+                showWarning(unregisteredShortcutWarning(m_recorderContext.describe(*shortcut)));
+            }
+        });
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::cerr << "norik: no system tray is running, so Norik has no icon until one starts; the shortcut, "
+                     "`norik trigger` and `norik settings` work meanwhile.\n";
+    }
+    m_tray.show();
+}
+
 } // namespace
 
 int runTrayApp(int argc, char** argv) {
@@ -88,8 +337,7 @@ int runTrayApp(int argc, char** argv) {
     // session, a mistyped DISPLAY) deserves a sentence instead. XWayland serves X11 clients in Wayland
     // sessions, and the hot keys, the capture and the panel all speak X11, so Qt must too.
     const QByteArray display = qgetenv("DISPLAY");
-    if (const auto probe = platform::x11::XcbConnection::open(display.isEmpty() ? nullptr : display.constData());
-        !probe) {
+    if (const auto probe = platform::x11::XcbConnection::open(displayOrNull(display)); !probe) {
         std::cerr << "norik: " << probe.error()
                   << ". The tray app needs a running X11 session; in a terminal, use `norik review` instead "
                      "(see `norik --help`).\n";
@@ -111,7 +359,6 @@ int runTrayApp(int argc, char** argv) {
     if (!instance) {
         return handOverToRunningInstance(instance.error(), startupId);
     }
-
     auto hotKeys = QtX11HotKeys::create();
     if (!hotKeys) {
         std::cerr << "norik: " << hotKeys.error() << '\n';
@@ -123,206 +370,9 @@ int runTrayApp(int argc, char** argv) {
         std::cerr << "norik: the desktop app needs an X11 session\n";
         return EXIT_FAILURE;
     }
-    const bool wayland = inWaylandSession();
-    capture->setWaylandSession(wayland);
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
 
-    // Problems the user must hear of, each told once as a tray message. Any thread may tell; the message waits
-    // in the event loop until the tray icon exists.
-    std::function<void(const QString&)> showWarning;
-    std::set<QString> told;
-    const auto tellOnce = [&showWarning, &told](const QString& message) {
-        QMetaObject::invokeMethod(
-            qApp,
-            [&showWarning, &told, message] {
-                if (showWarning && told.insert(message).second) {
-                    showWarning(message);
-                }
-            },
-            Qt::QueuedConnection);
-    };
-
-    // Before the stores, which report what the user must hear of as they open.
-    ProblemCollector problems;
-    QObject::connect(&problems, &ProblemCollector::added, &problems, tellOnce);
-
-    core::SettingsStore settings;
-    const std::unique_ptr<core::SecretStore> secrets = platform::makeSecretStore();
-    core::Preferences preferences(settings, *secrets);
-    // Review tasks read the API key on the thread pool; they must be over before the preferences go.
-    const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
-
-    UpdaterManager updater(settings);
-    updater.start();
-    core::HistoryStore history(core::NorikStore::shared());
-
-    platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
-    const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
-        return core::shortcuts::wordsDescription(shortcut, &backend.layout());
-    };
-    core::shortcuts::Registry shortcuts(settings, backend, describe);
-    const MenuShortcutMonitor menuShortcuts(shortcuts);
-    // Asked when a recorder meets a combination, on a connection of its own; built at the first question.
-    std::unique_ptr<platform::SystemShortcuts> system;
-    RecorderContext recorderContext{
-        shortcuts, &backend.layout(), [&](const core::shortcuts::Shortcut& shortcut) {
-            if (!system) {
-                auto created = platform::SystemShortcuts::create(display.isEmpty() ? nullptr : display.constData());
-                if (!created) {
-                    return false;
-                }
-                system = *std::move(created);
-            }
-            const core::shortcuts::Name& review = HotkeyManager::reviewSelection();
-            const auto own = shortcuts.isRegistered(review) ? shortcuts.getShortcut(review) : std::nullopt;
-            return system->isReserved(shortcut, own);
-        }};
-
-    // Installed, the icon theme holds the symbolic icon, which panels recolour to suit themselves; a build tree
-    // has only the built-in one.
-    QSystemTrayIcon tray(
-        QIcon::fromTheme(QString::fromUtf8(core::kAppId.data(), core::kAppId.size()) + QStringLiteral("-symbolic"),
-                         QIcon(QStringLiteral(":/norik/icons/norik-tray.svg"))));
-    // The tray says which message was clicked by no more than a signal, so the latest message decides what a
-    // click does: only an update notice opens a page.
-    QUrl pageOfLatestMessage;
-    showWarning = [&tray, &pageOfLatestMessage](const QString& message) {
-        pageOfLatestMessage.clear();
-        tray.showMessage(QStringLiteral("Norik"), message, QSystemTrayIcon::Warning);
-    };
-    X11AccessibilityTrust trust(x11->connection(), showWarning);
-
-    NotchReviewPresenter presenter;
-    presenter.setLoadingClosable(wayland);
-    // When the panel goes, the window the text came from gets its focus back.
-    QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
-                     [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
-    // Escape pressed in another application's window closes the panel too.
-    auto escapeMonitor = GlobalKeyMonitor::create(nullptr, XKB_KEY_Escape, [&presenter] { presenter.escapePressed(); });
-    if (escapeMonitor) {
-        QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, escapeMonitor->get(),
-                         &GlobalKeyMonitor::setActive);
-    } else {
-        std::cerr << "norik: Escape outside Norik will not close the panel: " << escapeMonitor.error() << '\n';
-    }
-
-    AppCoordinator coordinator(presenter, *capture, trust, history, preferences, shortcuts);
-    DesktopTrigger desktopTrigger(shortcuts, x11->connection(), [&coordinator] { coordinator.trigger(); });
-    recorderContext.triggerRoute = desktopTrigger.state();
-    // Only where neither the desktop's portal nor GNOME's own shortcuts can take the binding.
-    const bool bindByHand = recorderContext.triggerRoute.route == platform::desktop::TriggerRoute::manualCommand;
-    tray.setToolTip(bindByHand ? QStringLiteral("Norik\n") + QString::fromUtf8(kWaylandNote) : QStringLiteral("Norik"));
-    if (bindByHand) {
-        std::cerr << "norik: " << kWaylandNote << '\n';
-    }
-
-    // Built on first use: most sessions never open it, and it would only add to the start-up time.
-    std::optional<SettingsView> settingsView;
-    const auto openSettingsForLaunch = [&](const QByteArray& launch) {
-        if (!settingsView) {
-            settingsView.emplace(settings, *secrets, preferences, history, recorderContext);
-            if (!desktopTrigger.hasTray() && desktopTrigger.onGnome()) {
-                settingsView->addNote(QString::fromUtf8(kGnomeTrayAdvice));
-            }
-            settingsView->setProblems(problems.problems());
-            QObject::connect(&problems, &ProblemCollector::added, &*settingsView,
-                             [&] { settingsView->setProblems(problems.problems()); });
-        }
-        showForLaunch(*settingsView, launch, [&] { settingsView->showAndRaise(); });
-    };
-    const auto openSettings = [&] { openSettingsForLaunch({}); };
-
-    OnboardingController onboarding(OnboardingView::Actions{
-                                        .onDone = {},
-                                        .openSettings = openSettings,
-                                        // Native Wayland windows need no Copy: their selection is read from PRIMARY.
-                                        .canSendCopy = [&trust] { return trust.isTrusted(); },
-                                        .explainCopy =
-                                            [] {
-                                                auto* box = new QMessageBox(
-                                                    QMessageBox::Information, QStringLiteral("Norik"),
-                                                    QStringLiteral("In this session Norik cannot press Copy in other "
-                                                                   "windows."),
-                                                    QMessageBox::Ok);
-                                                box->setInformativeText(QString::fromUtf8(kCopyAdvice));
-                                                box->setAttribute(Qt::WA_DeleteOnClose);
-                                                box->open();
-                                            },
-                                    },
-                                    recorderContext);
-    coordinator.setOnboarding(&onboarding);
-    // Starting at login is what a tray app is for, so the first-run window offers it switched on; it is
-    // written only once the user has chosen "Get started".
-    QObject::connect(&onboarding, &OnboardingController::windowBuilt, &onboarding, [](OnboardingView* window) {
-        auto* startAtLogin = new QCheckBox(QStringLiteral("Start Norik at login"), window);
-        startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
-        startAtLogin->setChecked(true);
-        window->addOption(startAtLogin);
-    });
-    QObject::connect(&onboarding, &OnboardingController::completed, &onboarding, [&tellOnce](OnboardingView* window) {
-        const auto* startAtLogin = window->findChild<QCheckBox*>(QStringLiteral("startAtLogin"));
-        if (startAtLogin == nullptr || !startAtLogin->isChecked()) {
-            return;
-        }
-        if (const auto written = platform::Autostart().setEnabled(true); !written) {
-            tellOnce(QStringLiteral("Norik could not set itself to start at login: %1")
-                         .arg(QString::fromStdString(written.error())));
-        }
-    });
-
-    MenuBarContent content(coordinator, updater, openSettings);
-    tray.setContextMenu(&content.menu());
-    // Many panels send a plain click rather than a context-menu request; both open the menu.
-    QObject::connect(&tray, &QSystemTrayIcon::activated, &content, [&content](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::Trigger) {
-            content.menu().popup(QCursor::pos());
-        }
-    });
-    // Ctrl+, works where the panel has the keyboard, e.g. on an error that sends the user to the settings.
-    QObject::connect(&presenter, &NotchReviewPresenter::shownChanged, &content, [&presenter, &content](bool shown) {
-        if (shown && presenter.panel() != nullptr) {
-            presenter.panel()->addAction(content.settingsAction());
-        }
-    });
-    QObject::connect(&updater, &UpdaterManager::newerVersionAvailable, &tray,
-                     [&tray, &pageOfLatestMessage](const QString& version, const QUrl& page) {
-                         pageOfLatestMessage = page;
-                         tray.showMessage(QStringLiteral("Norik %1 is available").arg(version),
-                                          QStringLiteral("Click to open its download page."));
-                     });
-    QObject::connect(&tray, &QSystemTrayIcon::messageClicked, &tray, [&pageOfLatestMessage] {
-        if (!pageOfLatestMessage.isEmpty()) {
-            QDesktopServices::openUrl(pageOfLatestMessage);
-        }
-    });
-    // A shortcut that does nothing must not go unnoticed: at start, after every change and after a keyboard
-    // change that lost the grab.
-    const auto failureObserver = shortcuts.notifications().addObserver(
-        core::shortcuts::hotKeyRegistrationDidFail, [&](const core::shortcuts::Notification& notification) {
-            const auto shortcut =
-                shortcuts.getShortcut(std::get<core::shortcuts::Name>(notification.userInfo.at("name")));
-            if (shortcut) {
-                pageOfLatestMessage.clear();
-                tray.showMessage(QStringLiteral("Norik"),
-                                 unregisteredShortcutWarning(recorderContext.describe(*shortcut)),
-                                 QSystemTrayIcon::Warning);
-            }
-        });
-    QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
-    QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettingsForLaunch);
-
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        std::cerr << "norik: no system tray is running, so Norik has no icon until one starts; the shortcut, "
-                     "`norik trigger` and `norik settings` work meanwhile.\n";
-    }
-    tray.show();
-
-    // Wired once the event loop runs, so that whatever start() shows appears in a running application.
-    QTimer::singleShot(0, &coordinator, &AppCoordinator::start);
-    // With no icon to click, Norik would otherwise start out of reach; the first-run window opens anyway.
-    if (!desktopTrigger.hasTray() && preferences.hasCompletedOnboarding()) {
-        QTimer::singleShot(0, &content, openSettings);
-    }
+    TrayApp app(display, *std::move(instance), *std::move(hotKeys), std::move(capture));
+    QTimer::singleShot(0, qApp, [&app] { app.start(); });
     return QApplication::exec();
 }
 
