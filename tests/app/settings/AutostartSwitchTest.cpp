@@ -2,52 +2,37 @@
 #include "app/settings/AutostartSwitch.h"
 
 #include <filesystem>
-#include <fstream>
 
-#include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
-#include "SettingsTesting.h"
+#include "app/QtWait.h"
+
+#include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {
 
-using testing::waitUntil;
+TEST(AutostartSwitchTest, ClicksWriteAndRemoveTheEntryAndTheSwitchShowsWhatIsOnDisk) {
+    const tests::TemporaryFolder folder;
+    const std::filesystem::path entry = folder.path() / "autostart" / "dev.norik.Norik.desktop";
+    AutostartSwitch toggle{platform::Autostart(entry, "/usr/bin/norik")};
+    tests::writeFile(entry.parent_path(), "a file where the folder belongs");
+    toggle.show();
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked()) << "an entry that cannot be written leaves the switch off";
+    EXPECT_TRUE(toggle.toolTip().contains(QString::fromStdString(entry.parent_path().string())));
 
-class AutostartSwitchTest : public ::testing::Test {
-protected:
-    QTemporaryDir m_dir;
-    std::filesystem::path m_folder = std::filesystem::path(m_dir.path().toStdString()) / "autostart";
-    std::filesystem::path m_entry = m_folder / "dev.norik.Norik.desktop";
-    AutostartSwitch m_switch{platform::Autostart(m_entry, "/usr/bin/norik")};
-};
-
-TEST_F(AutostartSwitchTest, ClicksWriteAndRemoveTheEntryAndAnEntryRemovedByHandShowsAsOff) {
-    m_switch.show();
-    EXPECT_EQ(m_switch.text(), QStringLiteral("Start Norik at login"));
-    EXPECT_FALSE(m_switch.isChecked());
-
-    QTest::mouseClick(&m_switch, Qt::LeftButton);
-    EXPECT_TRUE(m_switch.isChecked());
-    EXPECT_TRUE(std::filesystem::exists(m_entry));
-
-    std::filesystem::remove(m_entry);
-    EXPECT_TRUE(waitUntil([this] { return !m_switch.isChecked(); }));
-
-    QTest::mouseClick(&m_switch, Qt::LeftButton);
-    EXPECT_TRUE(std::filesystem::exists(m_entry));
-    QTest::mouseClick(&m_switch, Qt::LeftButton);
-    EXPECT_FALSE(m_switch.isChecked());
-    EXPECT_FALSE(std::filesystem::exists(m_entry));
-}
-
-TEST_F(AutostartSwitchTest, AnEntryThatCannotBeWrittenLeavesTheSwitchOffAndSaysWhy) {
-    std::ofstream(m_folder) << "a file where the folder belongs";
-    m_switch.show();
-    QTest::mouseClick(&m_switch, Qt::LeftButton);
-    EXPECT_FALSE(m_switch.isChecked());
-    EXPECT_TRUE(m_switch.toolTip().contains(QString::fromStdString(m_folder.string())))
-        << m_switch.toolTip().toStdString();
+    std::filesystem::remove(entry.parent_path());
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle.isChecked());
+    EXPECT_TRUE(std::filesystem::exists(entry));
+    std::filesystem::remove(entry);
+    EXPECT_TRUE(norik::tests::waitUntil([&] { return !toggle.isChecked(); })) << "removed by hand";
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
 } // namespace
