@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/settings/SettingsView.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -9,10 +10,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include "app/QtWait.h"
+#include "app/settings/AutostartSwitch.h"
+#include "app/settings/ModelListRefresh.h"
 #include "core/history/HistoryStore.h"
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
@@ -28,7 +33,17 @@
 namespace norik::app {
 namespace {
 
+using namespace std::chrono_literals;
+using core::LLMProvider;
 using norik::tests::waitUntil;
+
+// Waits for every listing worker to end and delivers what they posted, so that a result which should have been
+// dropped would have arrived by now.
+bool settleWorkers() {
+    const bool done = QThreadPool::globalInstance()->waitForDone(10'000);
+    QCoreApplication::sendPostedEvents();
+    return done;
+}
 
 // Real files in a folder of the test's own: the settings file, the history database; the listings go to a
 // loopback server that answers 404 unless a test scripts it, and the local server's to a port that refuses.
@@ -196,8 +211,7 @@ TEST_F(SettingsViewTest, AnotherProcessesChangesShowWithoutBeingWrittenBackOrOve
     ASSERT_TRUE(other.set("retentionLimit", std::int64_t{1000}));
     ASSERT_TRUE(waitUntil([&] { return field<QComboBox>("retention")->currentText() == QStringLiteral("Last 1000"); }));
     EXPECT_EQ(language->text(), QStringLiteral("Fren"));
-    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
-    QCoreApplication::sendPostedEvents();
+    ASSERT_TRUE(settleWorkers());
     EXPECT_EQ(other.string("explanationLanguage"), "Spanish");
     EXPECT_FALSE(other.string("model.local")) << "nothing the window read was written back";
 }
@@ -223,6 +237,60 @@ TEST_F(SettingsViewTest, AKeyTheStoreRefusesIsReportedInTheWindow) {
     QTest::keyClicks(field("apiKey"), QStringLiteral("k"));
     EXPECT_TRUE(field<QLabel>("keyError")->isVisible());
     EXPECT_TRUE(field<QLabel>("keyError")->text().contains(QString::fromStdString(blocked.string())));
+}
+
+// What a listing holds is the providers' test, and that typing lists once the settings window's; here, which
+// job may report. The worker outlives the object at the end: ASan reports it if its answer reaches the freed object.
+TEST(ModelListRefreshTest, OnlyTheNewestJobReportsAndACancelledOrDestroyedOneNothing) {
+    test::LoopbackServer older;
+    test::LoopbackServer newer;
+    older.respondSlowly("GET", "/api/tags", 3s, 200, R"({"models":[{"name":"older"}]})");
+    newer.respond("GET", "/api/tags", 200, R"({"models":[{"name":"newer"}]})");
+    auto refresh = std::make_unique<ModelListRefresh>();
+    QSignalSpy spy(refresh.get(), &ModelListRefresh::modelsListed);
+
+    refresh->restart(LLMProvider::local, "", older.baseUrl());
+    ASSERT_TRUE(waitUntil([&] { return older.requests().size() == 1; }));
+    refresh->restart(LLMProvider::local, "", newer.baseUrl());
+    ASSERT_TRUE(waitUntil([&] { return spy.count() == 1; }));
+    ASSERT_TRUE(settleWorkers());
+    EXPECT_EQ(spy.count(), 1) << "the job restarted while it fetched was dropped";
+    EXPECT_EQ(spy.at(0).at(0).toStringList(), QStringList{QStringLiteral("newer")});
+
+    refresh->restart(LLMProvider::local, "", older.baseUrl());
+    ASSERT_TRUE(waitUntil([&] { return older.requests().size() == 2; }));
+    refresh->cancel();
+    ASSERT_TRUE(settleWorkers());
+    EXPECT_EQ(spy.count(), 1);
+
+    newer.neverAnswer("GET", "/api/tags");
+    refresh->restart(LLMProvider::local, "", newer.baseUrl());
+    ASSERT_TRUE(waitUntil([&] { return newer.requests().size() == 2; }));
+    refresh.reset();
+    // Without the stop the fetch would wait for this server, which never answers, until its own time-out.
+    EXPECT_TRUE(settleWorkers());
+}
+
+TEST(AutostartSwitchTest, ClicksWriteAndRemoveTheEntryAndTheSwitchShowsWhatIsOnDisk) {
+    const tests::TemporaryFolder folder;
+    const std::filesystem::path entry = folder.path() / "autostart" / "dev.norik.Norik.desktop";
+    AutostartSwitch toggle{platform::Autostart(entry, "/usr/bin/norik")};
+    tests::writeFile(entry.parent_path(), "a file where the folder belongs");
+    toggle.show();
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked()) << "an entry that cannot be written leaves the switch off";
+    EXPECT_TRUE(toggle.toolTip().contains(QString::fromStdString(entry.parent_path().string())));
+
+    std::filesystem::remove(entry.parent_path());
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle.isChecked());
+    EXPECT_TRUE(std::filesystem::exists(entry));
+    std::filesystem::remove(entry);
+    EXPECT_TRUE(waitUntil([&] { return !toggle.isChecked(); })) << "removed by hand";
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
 } // namespace

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/secret/SecretServiceStore.h"
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/secret/FileSecretStore.h"
 #include "platform/secret/SecretStoreFactory.h"
 
 #include "support/TestFiles.h"
@@ -70,7 +69,7 @@ protected:
     SecretServiceStore m_store{m_service};
 };
 
-TEST_F(SecretServiceStoreTest, AddsAnItemToTheDefaultCollectionAndReplacesItInPlace) {
+TEST_F(SecretServiceStoreTest, AddsAnItemToTheDefaultCollectionReplacesItInPlaceAndAnEmptyTextDeletesOnlyIt) {
     EXPECT_EQ(m_store.read("apiKey.anthropic"), std::nullopt);
     ASSERT_TRUE(m_store.store("sk-first", "apiKey.anthropic"));
     const auto added = items("apiKey.anthropic");
@@ -82,10 +81,16 @@ TEST_F(SecretServiceStoreTest, AddsAnItemToTheDefaultCollectionAndReplacesItInPl
     EXPECT_TRUE(added[0].starts_with(std::string(g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection))) + "/"));
     g_object_unref(collection);
     g_object_unref(service);
-
     ASSERT_TRUE(m_store.store("sk-second ключ 🔑", "apiKey.anthropic"));
     EXPECT_EQ(m_store.read("apiKey.anthropic"), "sk-second ключ 🔑");
     EXPECT_EQ(items("apiKey.anthropic"), added);
+
+    ASSERT_TRUE(m_store.store("sk-openai", "apiKey.openAI"));
+    ASSERT_TRUE(m_store.store("", "apiKey.anthropic"));
+    ASSERT_TRUE(m_store.store("", "apiKey.anthropic")) << "deleting what is gone is no error";
+    EXPECT_TRUE(items("apiKey.anthropic").empty());
+    EXPECT_EQ(m_store.read("apiKey.openAI"), "sk-openai");
+    EXPECT_EQ(SecretServiceStore(m_service + ".other").read("apiKey.openAI"), std::nullopt);
 }
 
 TEST_F(SecretServiceStoreTest, AnotherProgramsItemIsUpdatedInPlaceAndDataThatIsNotUtf8ReadsAsAbsent) {
@@ -94,20 +99,8 @@ TEST_F(SecretServiceStoreTest, AnotherProgramsItemIsUpdatedInPlaceAndDataThatIsN
     ASSERT_TRUE(m_store.store("new", "apiKey.local"));
     EXPECT_EQ(items("apiKey.local"), written);
     EXPECT_EQ(m_store.read("apiKey.local"), "new");
-
     storeAsOtherTool("apiKey.anthropic", std::string("sk-\xff\xfe", 5));
     EXPECT_EQ(m_store.read("apiKey.anthropic"), std::nullopt);
-}
-
-TEST_F(SecretServiceStoreTest, AnEmptyTextDeletesOnlyThatAccountsItemOfThisService) {
-    for (const char* account : {"apiKey.anthropic", "apiKey.openAI"}) {
-        ASSERT_TRUE(m_store.store(std::string("key of ") + account, account));
-    }
-    ASSERT_TRUE(m_store.store("", "apiKey.openAI"));
-    ASSERT_TRUE(m_store.store("", "apiKey.openAI")) << "deleting what is gone is no error";
-    EXPECT_TRUE(items("apiKey.openAI").empty());
-    EXPECT_EQ(m_store.read("apiKey.anthropic"), "key of apiKey.anthropic");
-    EXPECT_EQ(SecretServiceStore(m_service + ".other").read("apiKey.anthropic"), std::nullopt);
 }
 
 TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUse) {
@@ -127,6 +120,71 @@ TEST_F(SecretServiceStoreTest, TheSessionStoreTakesTheKeyringThatAnswersAtEachUs
     EXPECT_EQ(FileSecretStore(folder.path() / "secrets.json").read("apiKey.openAI"), "sk-before-again");
     EXPECT_EQ(m_store.read("apiKey.openAI"), "sk-after");
     EXPECT_EQ(announced, std::vector<std::filesystem::path>{folder.path() / "secrets.json"}) << "announced once";
+}
+
+mode_t permissions(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+TEST(FileSecretStoreTest, KeepsEachAccountInPrivateFilesWhateverTheUmask) {
+    const tests::TemporaryFolder folder;
+    const std::filesystem::path file = folder.path() / "norik" / "secrets.json";
+    FileSecretStore store(file);
+    std::filesystem::create_directories(file.parent_path());
+    std::filesystem::permissions(file.parent_path(), std::filesystem::perms::all);
+    const mode_t previousUmask = ::umask(0);
+    ASSERT_TRUE(store.store("sk-ant-1", "apiKey.anthropic"));
+    ::umask(previousUmask);
+    for (const auto& path : {file.parent_path(), file, std::filesystem::path(file.string() + ".lock")}) {
+        EXPECT_EQ(permissions(path), path == file.parent_path() ? 0700U : 0600U) << path;
+    }
+    ASSERT_TRUE(store.store("sk-openai", "apiKey.openAI"));
+    ASSERT_TRUE(store.store("sk-ant-2 ключ", "apiKey.anthropic"));
+    EXPECT_EQ(store.read("apiKey.anthropic"), "sk-ant-2 ключ");
+    ASSERT_TRUE(store.store("", "apiKey.anthropic"));
+    EXPECT_EQ(store.read("apiKey.anthropic"), std::nullopt);
+    EXPECT_EQ(store.read("apiKey.openAI"), "sk-openai");
+    EXPECT_EQ(tests::readFile(file).find("sk-ant"), std::string::npos) << "a deleted key leaves no trace";
+
+    tests::writeFile(file, R"({"apiKey.anthropic": 5, "apiKey.openAI": "sk-half-writ)");
+    EXPECT_EQ(store.read("apiKey.openAI"), std::nullopt);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(store.store("sk-new", "apiKey.local"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().find("sk-"), std::string::npos);
+    EXPECT_EQ(store.read("apiKey.local"), "sk-new");
+    const auto asides = tests::filesStartingWith(file.parent_path(), "secrets.json.corrupt-");
+    ASSERT_EQ(asides.size(), 1U) << "a damaged file is set aside, not overwritten";
+    EXPECT_EQ(tests::readFile(asides[0]), R"({"apiKey.anthropic": 5, "apiKey.openAI": "sk-half-writ)");
+
+    const std::filesystem::path blocked = folder.path() / "not-a-folder";
+    tests::writeFile(blocked, "");
+    const auto refused = FileSecretStore(blocked / "secrets.json").store("sk-lost", "apiKey.openAI");
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find(blocked.string()), std::string::npos) << refused.error();
+}
+
+TEST(SecretStoreFactory, FallsBackToTheFileWithASingleWarningWithoutASessionBus) {
+    const tests::TemporaryFolder folder;
+    const std::filesystem::path log = folder.path() / "stderr.txt";
+    const std::filesystem::path data = folder.path() / "data";
+    const std::string key = "sk-fallback-do-not-print";
+
+    // In a child process: the warning is once per process, and the changed environment must not leak.
+    EXPECT_EQ(tests::runInChildProcess([&] {
+                  ::dup2(::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+                  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+                  ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
+                  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+                  return makeSecretStore()->store(key, "apiKey.local") && makeSecretStore()->read("apiKey.local") == key
+                             ? 0
+                             : 1;
+              }),
+              0);
+    const std::string warnings = tests::readFile(log);
+    EXPECT_EQ(tests::occurrences(warnings, (data / "norik" / "secrets.json").string()), 1U) << warnings;
+    EXPECT_EQ(warnings.find(key), std::string::npos);
+    EXPECT_EQ(permissions(data / "norik" / "secrets.json"), 0600U);
 }
 
 } // namespace
