@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <gtest/gtest.h>
 #include <list>
+#include <ostream>
 
 #include "app/capture/SelectionCapture.h"
 #include "app/presentation/ReviewPresenter.h"
@@ -48,6 +50,10 @@ private:
 
 // Answers each capture with the next scripted text on the main thread's event loop. A held capture answers only
 // once it is stopped, as the real one does when a trigger or a dismissal gives up on it.
+inline void PrintTo(RecordingPresenter::Kind kind, std::ostream* out) {
+    *out << std::array{"loading", "notice", "error", "result"}.at(static_cast<std::size_t>(kind));
+}
+
 class ScriptedCapture final : public QObject, public SelectionCapture {
 public:
     void script(std::optional<QString> text, bool held = false) { m_script.emplace_back(std::move(text), held); }
