@@ -16,82 +16,47 @@ fail() {
     failures=$((failures + 1))
 }
 
-if ! cpack --config "$build/CPackConfig.cmake" -B "$work/out" -D CPACK_DEBIAN_COMPRESSION_TYPE=zstd \
-    >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log" >&2
-    exit 1
-fi
+cpack --config "$build/CPackConfig.cmake" -B "$work/out" -D CPACK_DEBIAN_COMPRESSION_TYPE=zstd >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; exit 1; }
 debs=("$work"/out/norik_*_amd64.deb)
 [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { echo "FAIL: no single norik_<version>_amd64.deb in $work/out" >&2; exit 1; }
-deb=${debs[0]}
-root=$work/root
+deb=${debs[0]} root=$work/root app=dev.norik.Norik
 dpkg-deb -x "$deb" "$root"
-norik=$root/usr/bin/norik
-app=dev.norik.Norik
+norik=$root/usr/bin/norik man=$root/usr/share/man/man1/norik.1.gz
 
 # Every file the package installs, and nothing else: the module may sit in any private folder under /usr/lib.
-expected=(
-    usr/bin/norik
-    "usr/share/applications/$app.desktop"
-    "usr/share/metainfo/$app.metainfo.xml"
-    "usr/share/icons/hicolor/scalable/apps/$app.svg"
-    "usr/share/icons/hicolor/symbolic/apps/$app-symbolic.svg"
-    usr/share/man/man1/norik.1.gz
-    usr/share/bash-completion/completions/norik
-    usr/share/doc/norik/copyright
-)
-for path in "${expected[@]}"; do
-    [[ -f $root/$path ]] || fail "the package lacks /$path"
-done
-unexpected=$(find "$root" -type f ! -path "$root/usr/lib/*norik/libnorik-desktop.so" -printf '%P\n' |
-    grep -vxF -f <(printf '%s\n' "${expected[@]}") || true)
-[[ -z $unexpected ]] || fail "the package installs files nobody asked for: $unexpected"
+expected=(usr/bin/norik "usr/share/applications/$app.desktop" "usr/share/metainfo/$app.metainfo.xml"
+    "usr/share/icons/hicolor/scalable/apps/$app.svg" "usr/share/icons/hicolor/symbolic/apps/$app-symbolic.svg"
+    usr/share/man/man1/norik.1.gz usr/share/bash-completion/completions/norik usr/share/doc/norik/copyright)
+installed=$(find "$root" -type f ! -path "$root/usr/lib/*norik/libnorik-desktop.so" -printf '%P\n' | sort)
+[[ $installed == "$(printf '%s\n' "${expected[@]}" | sort)" ]] || fail "installed files differ: $installed"
 
 # One version: the package's, the program's and the metadata's release.
 version=$(dpkg-deb -f "$deb" Version)
-[[ $(basename "$deb") == "norik_${version}_amd64.deb" ]] || fail "file name $(basename "$deb") for version $version"
 [[ $("$norik" --version) == "norik $version" ]] || fail "norik --version says '$("$norik" --version)', the package $version"
-grep -q "<release version=\"${version%%+*}\"" "$root/usr/share/metainfo/$app.metainfo.xml" ||
-    fail "the metadata has no release ${version%%+*}"
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6.*libcurl4\|libcurl4.*libqt6widgets6' ||
-    fail "the dependencies miss Qt or libcurl: $(dpkg-deb -f "$deb" Depends)"
+grep -q "<release version=\"${version%%+*}\"" "$root/usr/share/metainfo/$app.metainfo.xml" || fail "no metadata release"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the dependencies miss Qt: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q 'libcurl4' || fail "the dependencies miss libcurl: $(dpkg-deb -f "$deb" Depends)"
 
-"$norik" review --help | grep -q '^Usage: norik review' || fail "norik review --help"
-for command in trigger settings; do
-    "$norik" "$command" --help >/dev/null || fail "the desktop entry's action runs norik $command, which is unknown"
-done
-
-# The launcher finds the module in the unpacked tree: what fails is the module's own connection to the display.
+# The desktop entry's actions run known commands; the launcher finds its module in the unpacked tree, so what
+# fails is the module's own connection to the display.
+for command in trigger settings; do "$norik" "$command" --help >/dev/null || fail "unknown norik $command"; done
 mkdir -m 700 "$work/runtime"
 status=0
 message=$(env -u WAYLAND_DISPLAY DISPLAY=:norik-test-no-display XDG_RUNTIME_DIR="$work/runtime" "$norik" 2>&1) || status=$?
-[[ $status -ne 0 && $message == *"The tray app needs a running X11 session"* ]] ||
-    fail "norik did not load its module from the unpacked tree (exit $status): $message"
+[[ $status -ne 0 && $message == *"X11 session"* ]] || fail "norik did not load its module (exit $status): $message"
 
 desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" ||
     fail "metainfo: $(cat "$work/appstream.log")"
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l -E UTF-8 "$root/usr/share/man/man1/norik.1.gz" 2>&1 >/dev/null)
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l -E UTF-8 "$man" 2>&1 >/dev/null)
 [[ -z $warnings ]] || fail "manual page: $warnings"
 for command in $("$norik" --help | awk '/^Subcommands:/ { inside = 1; next } inside && /^  [a-z]/ { print $1 }'); do
-    zgrep -qE "^\.B[IR]? +\"?$command( |\"|$)" "$root/usr/share/man/man1/norik.1.gz" ||
-        fail "the manual page does not describe norik $command"
+    zgrep -qE "^\.B[IR]? +\"?$command( |\"|$)" "$man" || fail "the manual page does not describe norik $command"
+    # The completion, run as bash runs it for norik.
+    COMP_WORDS=("$norik" "${command:0:3}") COMP_CWORD=1 COMPREPLY=()
+    # shellcheck source=/dev/null
+    source "$root/usr/share/bash-completion/completions/norik" && _norik
+    [[ " ${COMPREPLY[*]} " == *" $command "* ]] || fail "completing 'norik ${command:0:3}' gave '${COMPREPLY[*]}'"
 done
-
-# The completion, run as bash runs it for norik.
-complete_line() {
-    COMP_WORDS=("$norik" "$@")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    COMPREPLY=()
-    _norik
-    echo "${COMPREPLY[*]}"
-}
-# shellcheck source=/dev/null
-source "$root/usr/share/bash-completion/completions/norik"
-[[ $(complete_line re) == review ]] || fail "completing 'norik re' gave '$(complete_line re)'"
-[[ $(complete_line review --provider "") == "anthropic openAI local" ]] ||
-    fail "completing the providers gave '$(complete_line review --provider "")'"
-[[ $(complete_line key set "") == "anthropic openAI" ]] || fail "completing 'norik key set' gave '$(complete_line key set "")'"
-[[ $(complete_line history --) == "--help --limit --json" ]] || fail "completing history options gave '$(complete_line history --)'"
-
 exit $((failures > 0))

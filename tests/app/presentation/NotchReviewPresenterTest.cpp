@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/presentation/NotchReviewPresenter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollArea>
@@ -16,17 +21,29 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <ostream>
 
-#include "PresentationTesting.h"
-
+#include "app/QtWait.h"
 #include "app/presentation/ReviewViews.h"
+#include "app/presentation/WorkArea.h"
+#include "platform/x11/XcbHandles.h"
 
 namespace norik::app {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::typicalResult;
-using testing::waitUntil;
+using norik::tests::waitUntil;
+
+core::TutorResult typicalResult(int issueCount = 4) {
+    core::TutorResult result{.language = "en",
+                             .corrected = "Yesterday I went to the market and bought three apples.",
+                             .improved = "Yesterday I went to the market and picked up three apples.",
+                             .issues = {},
+                             .score = 7};
+    result.issues.assign(static_cast<std::size_t>(issueCount),
+                         {"I goed", "\"Go\" is irregular: its past tense is \"went\".", "grammar"});
+    return result;
+}
 
 class NotchReviewPresenterTest : public ::testing::Test {
 protected:
@@ -36,139 +53,115 @@ protected:
 
     void TearDown() override {
         m_presenter.dismiss();
-        // Dismissed panels are deleted from the event loop.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // Waits until the panel has finished its animation and sits where it belongs.
-    NotchPanel* settledPanel() {
+    // The panel's content once its animation is over.
+    QWidget* settled() {
         NotchPanel* panel = m_presenter.panel();
-        if (panel == nullptr) {
-            ADD_FAILURE() << "no panel is up";
-            return nullptr;
-        }
-        EXPECT_TRUE(waitUntil(
-            [&] { return panel->geometry() == m_presenter.targetGeometry() && panel->windowOpacity() == 1.0; }));
-        return panel;
+        EXPECT_TRUE(panel != nullptr && waitUntil([&] {
+                        return panel->geometry() == m_presenter.targetGeometry() && panel->windowOpacity() == 1.0;
+                    }));
+        return panel != nullptr ? panel->content() : nullptr;
     }
 
-    QAbstractButton* closeButton() const {
-        return m_presenter.panel() != nullptr
-                   ? m_presenter.panel()->content()->findChild<QAbstractButton*>(QStringLiteral("close"))
-                   : nullptr;
+    template <typename Child = QWidget> Child* shown(const char* name) {
+        return m_presenter.panel()->content()->findChild<Child*>(QString::fromLatin1(name));
     }
 
-    static QRect screenFrame() { return QGuiApplication::primaryScreen()->geometry(); }
-
-    NotchReviewPresenter m_presenter{ReviewTimings{std::chrono::hours(1), 50ms}};
+    NotchReviewPresenter m_presenter{ReviewTimings{std::chrono::hours(1), 60ms}};
     int m_dismissals = 0;
 };
 
-TEST_F(NotchReviewPresenterTest, EachViewHasItsWidthAndHangsCentredFromTheTopOfTheScreen) {
+TEST_F(NotchReviewPresenterTest, EachStageReplacesTheViewOfOnePanelHangingFromTheTopCentre) {
     struct Row {
         const char* name;
         std::function<void(NotchReviewPresenter&)> show;
-        int width;
-        bool closeButton;
-        bool scoreBadge;
+        const QMetaObject* view;
+        bool closable;
     };
     const std::vector<Row> rows{
-        {"loading", [](NotchReviewPresenter& p) { p.showLoading(); }, 240, false, false},
+        {"loading", [](NotchReviewPresenter& p) { p.showLoading(); }, &ReviewLoadingView::staticMetaObject, false},
         {"loading where Escape may not reach Norik",
          [](NotchReviewPresenter& p) {
              p.setLoadingClosable(true);
              p.showLoading();
          },
-         240, true, false},
-        {"notice",
-         [](NotchReviewPresenter& p) { p.showNotice(QStringLiteral("Select some text, then trigger Norik.")); }, 300,
-         true, false},
-        {"error", [](NotchReviewPresenter& p) { p.showError(QStringLiteral("The request timed out.")); }, 320, true,
-         false},
-        {"result", [](NotchReviewPresenter& p) { p.showResult(typicalResult(), std::nullopt); }, 420, true, true},
+         &ReviewLoadingView::staticMetaObject, true},
+        {"notice", [](NotchReviewPresenter& p) { p.showNotice(QStringLiteral("Nothing selected.")); },
+         &ReviewMessageView::staticMetaObject, true},
+        {"error", [](NotchReviewPresenter& p) { p.showError(QStringLiteral("The request timed out.")); },
+         &ReviewMessageView::staticMetaObject, true},
+        {"result", [](NotchReviewPresenter& p) { p.showResult(typicalResult(), std::nullopt); },
+         &ReviewView::staticMetaObject, true},
     };
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const NotchPanel* first = nullptr;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         row.show(m_presenter);
-        NotchPanel* panel = settledPanel();
-        ASSERT_NE(panel, nullptr);
+        ASSERT_NE(settled(), nullptr);
+        const NotchPanel* panel = m_presenter.panel();
+        first = first != nullptr ? first : panel;
+        EXPECT_EQ(panel, first) << "a panel that is up is reused";
         EXPECT_TRUE(panel->isVisible());
-        EXPECT_EQ(panel->width(), row.width);
-        EXPECT_EQ(panel->x(), screenFrame().x() + (screenFrame().width() - row.width) / 2);
-        EXPECT_EQ(panel->y(), screenFrame().top() - 2);
-        EXPECT_EQ(closeButton() != nullptr, row.closeButton);
-        EXPECT_EQ(panel->content()->findChild<ScoreBadge*>() != nullptr, row.scoreBadge);
-        EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
-        EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        EXPECT_NEAR(panel->geometry().center().x(), screen.center().x(), 1);
+        EXPECT_LE(panel->y(), screen.top());
+        EXPECT_EQ(shown<QAbstractButton>("close") != nullptr, row.closable);
+        const auto children = panel->content()->findChildren<QWidget*>();
+        EXPECT_EQ(std::ranges::count(children, row.view, &QObject::metaObject), 1);
     }
-    const auto* language = m_presenter.panel()->content()->findChild<QLabel*>(QStringLiteral("language"));
-    ASSERT_NE(language, nullptr);
-    EXPECT_EQ(language->text(), QStringLiteral("EN"));
-    EXPECT_EQ(closeButton()->toolTip(), QStringLiteral("Close"));
 }
 
-TEST_F(NotchReviewPresenterTest, ResultsTallerThanTheLimitScrollAtTheLimit) {
-    const int limit = NotchReviewPresenter::maximumResultHeight(QGuiApplication::primaryScreen());
-    EXPECT_EQ(limit, static_cast<int>(QGuiApplication::primaryScreen()->availableGeometry().height() * 0.72));
-    EXPECT_EQ(NotchReviewPresenter::maximumResultHeight(nullptr), 504);
-
-    m_presenter.showResult(typicalResult(4), std::nullopt);
-    NotchPanel* panel = settledPanel();
-    ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->content()->findChild<QScrollArea*>(), nullptr);
-    EXPECT_LT(panel->height(), limit);
-
-    m_presenter.showResult(typicalResult(40), std::nullopt);
-    panel = settledPanel();
-    ASSERT_NE(panel, nullptr);
-    const auto* scroll = panel->content()->findChild<QScrollArea*>();
+TEST_F(NotchReviewPresenterTest, AResultTallerThanTheScreenAllowsScrollsInsideAPanelThatFits) {
+    m_presenter.showResult(typicalResult(60), std::nullopt);
+    ASSERT_NE(settled(), nullptr);
+    const auto* scroll = m_presenter.panel()->content()->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);
-    EXPECT_EQ(scroll->size(), QSize(420, limit));
-    EXPECT_EQ(scroll->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
-    const auto* header = panel->content()->findChild<QWidget*>(QStringLiteral("header"));
-    ASSERT_NE(header, nullptr);
-    EXPECT_EQ(panel->height(), header->height() + limit);
-    EXPECT_LT(panel->geometry().bottom(), QGuiApplication::primaryScreen()->geometry().bottom());
+    EXPECT_LT(m_presenter.panel()->geometry().bottom(), QGuiApplication::primaryScreen()->geometry().bottom());
 }
 
-TEST_F(NotchReviewPresenterTest, ScoreBadgeColourChangesOnlyAtTheBandEdges) {
-    const auto badgeFor = [this](std::int64_t score) {
-        m_presenter.showResult(typicalResult(1, score), std::nullopt);
-        const auto* badge = m_presenter.panel()->content()->findChild<ScoreBadge*>();
-        EXPECT_NE(badge, nullptr);
-        const auto* text = badge != nullptr ? badge->findChild<QLabel*>(QStringLiteral("score")) : nullptr;
-        EXPECT_EQ(text != nullptr ? text->text() : QString(), QStringLiteral("%1/10").arg(score));
-        return badge != nullptr ? badge->colour() : QColor();
-    };
-    // Bands: up to 4, 5-6, 7-8, from 9; out-of-range scores fall in the nearest band.
-    const std::vector<std::vector<std::int64_t>> bands{{-3, 4}, {5, 6}, {7, 8}, {9, 12}};
-    std::vector<QColor> colours;
-    for (const auto& band : bands) {
-        colours.push_back(badgeFor(band.front()));
-        EXPECT_EQ(badgeFor(band.back()), colours.back()) << band.front() << "-" << band.back();
+TEST_F(NotchReviewPresenterTest, AResultShowsItsTextsAsWrittenAndCopyPutsThemOnTheClipboardWithACheckMarkForAWhile) {
+    core::TutorResult result = typicalResult(1);
+    result.corrected = "<b>Bold?</b> & \"quotes\"\nLine two with ünïcödé ✓";
+    result.issues.front().explanation = "Use `code`, not <code>.";
+    m_presenter.showResult(result, QStringLiteral("Only the first part was <i>reviewed</i>."));
+    ASSERT_NE(settled(), nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_presenter.panel()));
+    std::vector<QString> plainTexts;
+    for (const QLabel* label : m_presenter.panel()->findChildren<QLabel*>()) {
+        plainTexts.push_back(label->textFormat() == Qt::PlainText ? label->text() : QString());
     }
-    for (std::size_t i = 1; i < colours.size(); ++i) {
-        EXPECT_NE(colours[i], colours[i - 1]) << "bands " << i - 1 << " and " << i;
+    for (const std::string& text : {result.corrected, result.improved, result.issues.front().explanation,
+                                    std::string("Only the first part was <i>reviewed</i>.")}) {
+        EXPECT_NE(std::ranges::find(plainTexts, QString::fromStdString(text)), plainTexts.end()) << text;
     }
+    for (const auto& [name, expected] : {std::pair{"corrected", result.corrected}, {"improved", result.improved}}) {
+        SCOPED_TRACE(name);
+        auto* copy = shown(name)->findChild<CopyButton*>();
+        ASSERT_NE(copy, nullptr);
+        QTest::mouseClick(copy, Qt::LeftButton);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
+        EXPECT_TRUE(copy->isCopied());
+        EXPECT_TRUE(waitUntil([&] { return !copy->isCopied(); }));
+    }
+    m_presenter.showResult(typicalResult(0), std::nullopt);
+    ASSERT_NE(settled(), nullptr);
+    EXPECT_EQ(shown("whatToLearn"), nullptr) << "no issues, nothing to learn";
 }
 
-TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppDismissesOnceAndGoesNoFurther) {
-    QSignalSpy shown(&m_presenter, &NotchReviewPresenter::shownChanged);
+TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppAndTheCloseButtonDismissOnlyAPanelThatIsUp) {
+    QSignalSpy shownChanged(&m_presenter, &NotchReviewPresenter::shownChanged);
     QLineEdit other;
-    other.setText(QStringLiteral("x"));
     other.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
     m_presenter.showLoading();
-    ASSERT_TRUE(m_presenter.isShown());
-    QPointer<NotchPanel> panel = m_presenter.panel();
-    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == panel; }));
+    const QPointer<NotchPanel> panel = m_presenter.panel();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == panel; })) << "the panel takes the keyboard";
 
     QTest::keyClick(&other, Qt::Key_A);
-    EXPECT_EQ(other.text(), QStringLiteral("xa")) << "keys other than Escape pass through";
-    EXPECT_EQ(m_dismissals, 0);
-
-    // Escape must reach neither the focused widget nor a shortcut of another window.
+    EXPECT_EQ(other.text(), QStringLiteral("a")) << "keys other than Escape pass through";
     QAction cancel(&other);
     cancel.setShortcut(Qt::Key_Escape);
     cancel.setShortcutContext(Qt::ApplicationShortcut);
@@ -176,83 +169,134 @@ TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppDismissesOnceAndGoesNo
     QSignalSpy triggered(&cancel, &QAction::triggered);
     QTest::keyClick(&other, Qt::Key_Escape);
     EXPECT_EQ(m_dismissals, 1);
-    EXPECT_EQ(triggered.count(), 0);
-    EXPECT_FALSE(m_presenter.isShown());
-    EXPECT_TRUE(panel.isNull() || !panel->isVisible());
-    ASSERT_EQ(shown.count(), 2);
-    EXPECT_TRUE(shown.at(0).at(0).toBool());
-    EXPECT_FALSE(shown.at(1).at(0).toBool());
+    EXPECT_EQ(triggered.count(), 0) << "Escape reaches no shortcut of another window";
+    EXPECT_EQ(shownChanged.count(), 2);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(panel.isNull()) << "a dismissed panel is dropped";
 
     other.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &other; }));
     QTest::keyClick(&other, Qt::Key_Escape);
-    EXPECT_EQ(m_dismissals, 1) << "Escape is watched only while the panel is up";
+    m_presenter.escapePressed();
+    EXPECT_EQ(m_dismissals, 1) << "Escape, here or elsewhere, is watched only while the panel is up";
     EXPECT_EQ(triggered.count(), 1);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(panel.isNull()) << "a dismissed panel is dropped";
-}
 
-TEST_F(NotchReviewPresenterTest, CloseButtonAndTheOutsideEscapeDismissOnce) {
     m_presenter.showError(QStringLiteral("The model did not answer."));
-    NotchPanel* panel = settledPanel();
-    ASSERT_NE(panel, nullptr);
-    ASSERT_NE(closeButton(), nullptr);
-    QTest::mouseClick(closeButton(), Qt::LeftButton);
-    EXPECT_EQ(m_dismissals, 1);
-    EXPECT_FALSE(m_presenter.isShown());
-
-    m_presenter.escapePressed();
-    EXPECT_EQ(m_dismissals, 1) << "an outside Escape with no panel up does nothing";
-
-    m_presenter.showNotice(QStringLiteral("Select some text, then trigger Norik."));
-    m_presenter.escapePressed();
+    ASSERT_NE(settled(), nullptr);
+    QTest::mouseClick(shown<QAbstractButton>("close"), Qt::LeftButton);
     EXPECT_EQ(m_dismissals, 2);
+    m_presenter.showNotice(QStringLiteral("Nothing selected."));
+    m_presenter.escapePressed();
+    EXPECT_EQ(m_dismissals, 3);
     EXPECT_FALSE(m_presenter.isShown());
 }
 
-TEST_F(NotchReviewPresenterTest, ShowingWhileUpReusesThePanelAndAnimatesItsFrame) {
-    m_presenter.showLoading();
-    NotchPanel* loading = m_presenter.panel();
-    ASSERT_NE(loading, nullptr);
-    EXPECT_EQ(loading->windowOpacity(), 0.0) << "a new panel fades in";
-    EXPECT_EQ(loading->height(), m_presenter.targetGeometry().height() - NotchReviewPresenter::kGrowth);
-    ASSERT_EQ(settledPanel(), loading);
-    EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == loading; })) << "the panel takes the keyboard";
-    const QRect loadingFrame = loading->geometry();
-
-    m_presenter.showResult(typicalResult(), std::nullopt);
-    EXPECT_EQ(m_presenter.panel(), loading);
-    EXPECT_EQ(loading->windowOpacity(), 1.0) << "a reused panel does not fade";
-    EXPECT_EQ(loading->geometry(), loadingFrame) << "the frame starts where it was";
-    EXPECT_EQ(settledPanel(), loading);
-    EXPECT_EQ(loading->y(), screenFrame().top() - 2);
-    EXPECT_EQ(loading->width(), 420);
-    EXPECT_EQ(loading->content()->findChild<ReviewLoadingView*>(), nullptr) << "the loading view is replaced";
-    EXPECT_EQ(m_dismissals, 0);
-
-    m_presenter.dismiss();
-    m_presenter.showLoading();
-    EXPECT_NE(m_presenter.panel(), nullptr);
-    EXPECT_EQ(m_presenter.panel()->windowOpacity(), 0.0) << "after a dismissal the next panel is new";
+TEST(ReviewLoadingViewTest, SpinsWhileShownAndOffersToCancelOnlyAfterTheDelayOnScreen) {
+    ReviewLoadingView hidden(50ms, nullptr);
+    hidden.show();
+    hidden.hide();
+    ReviewLoadingView shown(200ms, nullptr);
+    shown.show();
+    const QSize before = shown.sizeHint();
+    EXPECT_FALSE(shown.isSlow());
+    EXPECT_TRUE(shown.findChild<NorikSpinner*>()->isSpinning());
+    EXPECT_FALSE(hidden.findChild<NorikSpinner*>()->isSpinning());
+    ASSERT_TRUE(waitUntil([&] { return shown.isSlow(); }));
+    EXPECT_FALSE(hidden.isSlow()) << "its shorter delay would have ended first, had it kept running";
+    EXPECT_EQ(shown.sizeHint(), before) << "the hint had its room from the start";
 }
 
-TEST_F(NotchReviewPresenterTest, ScreenshotsOfTheResultAndErrorPanels) {
-    core::TutorResult result = typicalResult(4, 7);
-    m_presenter.showResult(result, QStringLiteral("Only the first 4000 characters were reviewed."));
-    NotchPanel* panel = settledPanel();
-    ASSERT_NE(panel, nullptr);
-    const QImage resultShot = panel->grab().toImage();
-    EXPECT_TRUE(resultShot.save(QStringLiteral(NORIK_ARTIFACT_DIR "/result-panel.png")));
-    // Black at the top, transparent in the rounded bottom corners.
-    EXPECT_EQ(resultShot.pixelColor(resultShot.width() / 2, 1).rgba(), QColor(Qt::black).rgba());
-    EXPECT_EQ(resultShot.pixelColor(0, resultShot.height() - 1).alpha(), 0);
+// The Xvfb screen of the suite's main().
+const QRect kScreen(0, 0, 1920, 1080);
 
-    m_presenter.showError(QStringLiteral("Couldn't reach the model: the connection timed out. Check the server address "
-                                         "in Settings and try again."));
-    panel = settledPanel();
-    ASSERT_NE(panel, nullptr);
-    EXPECT_TRUE(panel->grab().save(QStringLiteral(NORIK_ARTIFACT_DIR "/error-panel.png")));
+using Values = std::vector<std::uint32_t>;
+
+struct AreaCase {
+    const char* name;
+    // Root window properties in order; "dock" adds a dock the window manager lists, with these struts.
+    std::vector<std::pair<std::string, Values>> properties;
+    std::optional<QRect> area;
+};
+
+void PrintTo(const AreaCase& row, std::ostream* out) {
+    *out << row.name;
 }
+
+// Sets the desktop's properties on Qt's own connection, so that the code under test, on the same connection,
+// reads them in order.
+class WorkAreaTest : public ::testing::TestWithParam<AreaCase> {
+protected:
+    void TearDown() override {
+        for (const auto& name :
+             {"_NET_WORKAREA", "_GTK_WORKAREAS_D0", "_GTK_WORKAREAS_D1", "_NET_CURRENT_DESKTOP", "_NET_CLIENT_LIST"}) {
+            xcb_delete_property(m_connection, m_root, platform::x11::internAtom(m_connection, name));
+        }
+        xcb_flush(m_connection);
+    }
+
+    void set(xcb_window_t window, const std::string& name, const Values& values, xcb_atom_t type = XCB_ATOM_CARDINAL) {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, platform::x11::internAtom(m_connection, name),
+                            type, 32, static_cast<std::uint32_t>(values.size()), values.data());
+        xcb_flush(m_connection);
+    }
+
+    xcb_connection_t* m_connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_window_t m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+};
+
+TEST_P(WorkAreaTest, GivesThePanelTheRoomTheDesktopLeaves) {
+    Values docks;
+    for (const auto& [name, values] : GetParam().properties) {
+        const bool dock = name == "dock";
+        if (dock) {
+            docks.push_back(xcb_generate_id(m_connection));
+            xcb_create_window(m_connection, 0, docks.back(), m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                              XCB_COPY_FROM_PARENT, 0, nullptr);
+            set(m_root, "_NET_CLIENT_LIST", docks, XCB_ATOM_WINDOW);
+        }
+        set(dock ? docks.back() : m_root, dock ? "_NET_WM_STRUT_PARTIAL" : name, values);
+    }
+    const QScreen& screen = *QGuiApplication::primaryScreen();
+    ASSERT_EQ(screen.geometry(), kScreen);
+    EXPECT_EQ(x11WorkArea(m_connection, m_root, kScreen), GetParam().area);
+    EXPECT_EQ(workArea(screen), GetParam().area.value_or(screen.availableGeometry()));
+    NotchReviewPresenter presenter;
+    presenter.showNotice(QStringLiteral("Nothing selected."));
+    EXPECT_EQ(presenter.panel()->content()->layout()->contentsMargins().top(), workArea(screen).top())
+        << "the panel's content starts below the top bar";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, WorkAreaTest,
+    ::testing::Values(
+        AreaCase{
+            "NetWorkAreaLeavesRoomForTheTopBar", {{"_NET_WORKAREA", {0, 32, 1920, 1048}}}, QRect(0, 32, 1920, 1048)},
+        // Two monitors side by side: one area spans both.
+        AreaCase{"NetWorkAreaOfTheCurrentDesktopIsCutToTheScreen",
+                 {{"_NET_WORKAREA", {0, 10, 3840, 1070, 0, 32, 3840, 1048}}, {"_NET_CURRENT_DESKTOP", {1}}},
+                 QRect(0, 32, 1920, 1048)},
+        // The area spans a bar of the monitor to the right; only the docks tell which monitor has which.
+        AreaCase{"UnderAWindowManagerADockOfAnotherMonitorDoesNotCount",
+                 {{"_NET_WORKAREA", {0, 50, 3840, 1030}}, {"dock", {0, 0, 50, 0, 0, 0, 0, 0, 1920, 3839, 0, 0}}},
+                 kScreen},
+        AreaCase{"UnderAWindowManagerTheDocksAlongTheScreenCount",
+                 {{"_NET_WORKAREA", {0, 50, 3840, 1030}},
+                  {"dock", {0, 0, 28, 0, 0, 0, 0, 0, 0, 1919, 0, 0}},
+                  {"dock", {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 200, 800}}},
+                 QRect(0, 28, 1920, 1012)},
+        // The other monitor first, with a taller bar, so that taking the first rectangle shows.
+        AreaCase{
+            "GtkWorkAreasOfTheScreensMonitorWin",
+            {{"_NET_WORKAREA", {0, 32, 1920, 1048}}, {"_GTK_WORKAREAS_D0", {1920, 60, 1920, 1020, 0, 40, 1920, 1040}}},
+            QRect(0, 40, 1920, 1040)},
+        AreaCase{"GtkWorkAreasFollowTheCurrentDesktop",
+                 {{"_GTK_WORKAREAS_D0", {0, 40, 1920, 1040}},
+                  {"_GTK_WORKAREAS_D1", {0, 24, 1920, 1056}},
+                  {"_NET_CURRENT_DESKTOP", {1}}},
+                 QRect(0, 24, 1920, 1056)},
+        AreaCase{"WithoutPropertiesTheAvailableGeometryCounts", {}, std::nullopt},
+        AreaCase{"AnAreaOffTheScreenDoesNotCount", {{"_NET_WORKAREA", {1920, 32, 1920, 1048}}}, std::nullopt}),
+    [](const ::testing::TestParamInfo<AreaCase>& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace norik::app
