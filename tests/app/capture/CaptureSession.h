@@ -213,7 +213,7 @@ public:
     [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property,
                                               xcb_atom_t type = XCB_ATOM_WINDOW) const {
         const QList<std::uint32_t> found = values(window, property, type);
-        return found.size() == 1 ? found.front() : XCB_NONE;
+        return found.isEmpty() ? XCB_NONE : found.front();
     }
 
 private:

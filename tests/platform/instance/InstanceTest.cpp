@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -76,6 +76,7 @@ protected:
              ::poll(wait.data(), wait.size(), -1) > 0 && wait[1].revents == 0;) {
             std::ranges::move(server.serve(clientTimeout), std::back_inserter(result.served));
         }
+        client.join();
         return result;
     }
 
@@ -94,9 +95,9 @@ TEST_F(InstanceTest, TheFolderIsCreatedPrivateAndRefusedWhenOthersCouldPlantASoc
     tests::writeFile(m_root.path() / "file", "");
     for (const auto& [name, mode, reason] :
          std::vector<std::tuple<std::string, mode_t, std::string>>{{"open", 0755, "open to other users (mode 0755)"},
-                                                                {"group", 0770, "open to other users (mode 0770)"},
-                                                                {"link", 0, "is not a folder"},
-                                                                {"file", 0, "is not a folder"}}) {
+                                                                   {"group", 0770, "open to other users (mode 0770)"},
+                                                                   {"link", 0, "is not a folder"},
+                                                                   {"file", 0, "is not a folder"}}) {
         const std::filesystem::path refused = m_root.path() / name;
         if (mode != 0) {
             std::filesystem::create_directory(refused);

@@ -287,14 +287,17 @@ TEST_F(X11KeysTest, EscapeMonitorCountsByKeysymLeavesTheFocusedClientItsKeyAndIg
     int escapes = 0;
     int synthetic = 0;
     int witnessed = 0;
+    int idle = 0;
     const auto escape = monitor(XKB_KEY_Escape, escapes, kNoDevice);
+    const auto stopped = monitor(XKB_KEY_Escape, idle, kNoDevice);
     const auto byDefault = monitor(XKB_KEY_Escape, synthetic, GlobalKeyMonitor::kXTestKeyboard);
     // Connected last: the server writes each key's events to the others first, so once it has seen Q they have too.
     const auto witness = monitor(XKB_KEY_q, witnessed, kNoDevice);
-    ASSERT_TRUE(escape && byDefault && witness);
-    for (GlobalKeyMonitor* active : {escape.get(), byDefault.get(), witness.get()}) {
+    ASSERT_TRUE(escape && stopped && byDefault && witness);
+    for (GlobalKeyMonitor* active : {escape.get(), stopped.get(), byDefault.get(), witness.get()}) {
         active->setActive(true);
     }
+    stopped->setActive(false);
     // Another client's window, mapped and focused.
     xcb_connection_t* other = m_injector->get();
     const xcb_window_t window = xcb_generate_id(other);
@@ -332,6 +335,7 @@ TEST_F(X11KeysTest, EscapeMonitorCountsByKeysymLeavesTheFocusedClientItsKeyAndIg
     ASSERT_TRUE(seen);
     EXPECT_EQ(escapes, 2);
     EXPECT_EQ(synthetic, 0);
+    EXPECT_EQ(idle, 0);
 }
 
 } // namespace
