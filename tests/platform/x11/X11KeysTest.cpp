@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -13,12 +12,12 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProcess>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+#include "app/QtWait.h"
 #include "app/shortcuts/GlobalKeyMonitor.h"
 #include "app/shortcuts/MenuShortcutMonitor.h"
 #include "app/shortcuts/QtX11HotKeys.h"
@@ -36,6 +35,7 @@ namespace {
 
 using namespace core::shortcuts;
 using platform::x11::XcbReply;
+using tests::waitUntil;
 
 const Shortcut kCtrlAltSpace(Key::space, ModifierFlags::option | ModifierFlags::command);
 const std::vector<Key> kChord{Key::command, Key::option, Key::space};
@@ -45,10 +45,6 @@ constexpr std::string_view kNoDevice = "no such input device";
 
 xcb_keycode_t x11KeyCode(Key key) {
     return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
-}
-
-bool waitUntil(const std::function<bool()>& condition) {
-    return QTest::qWaitFor(condition, 20'000);
 }
 
 // Sees the key presses that the hot keys' filter, installed after it and so run before it, passes on.
@@ -135,6 +131,9 @@ protected:
 
     // Whether another client can take the combination; released with a round trip, so it is gone when this returns.
     bool otherClientCanGrab(Key key, std::uint16_t modifiers) {
+        // A round trip on Qt's connection first: Norik's grabs and releases there reach the server before the probe.
+        xcb_connection_t* qt = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        XcbReply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(qt, xcb_get_input_focus(qt), nullptr));
         xcb_connection_t* other = m_injector->get();
         const XcbReply<xcb_generic_error_t> error(
             xcb_request_check(other, xcb_grab_key_checked(other, 1, m_root, modifiers, x11KeyCode(key),
