@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The other application of the capture tests: a line editor that copies its selection on Ctrl+C and
 // reports each key it receives, or (with --dump) a reader that prints what the clipboard holds.
-//   norik_capture_test_editor [--text T] [--select] [--clipboard-text T] [--clipboard-html H]
-//                             [--clipboard-png] [--secret]
+//   norik_capture_test_editor [--text T] [--select] [--clipboard-text T] [--clipboard-bytes N] [--secret]
+//                             [--clipboard-silent]
 //   norik_capture_test_editor --dump
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QCommandLineParser>
-#include <QImage>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -17,8 +16,7 @@
 namespace {
 
 void say(const QByteArray& line) {
-    std::fputs(line.constData(), stdout);
-    std::fputc('\n', stdout);
+    std::puts(line.constData());
     std::fflush(stdout);
 }
 
@@ -27,31 +25,22 @@ class KeyReporter final : public QObject {
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         // Each key reaches the window first and then the editor; the editor's copy is the one reported.
-        if (!watched->isWidgetType()) {
-            return false;
-        }
-        if (event->type() == QEvent::KeyPress) {
+        if (watched->isWidgetType() && event->type() == QEvent::KeyPress) {
             const auto* key = static_cast<QKeyEvent*>(event);
-            say("key " + QByteArray::number(key->key()) + " " +
-                QByteArray::number(static_cast<int>(key->modifiers().toInt())));
-        } else if (event->type() == QEvent::FocusIn) {
+            say("key " + QByteArray::number(key->key()) + " " + QByteArray::number(key->modifiers().toInt()));
+        } else if (watched->isWidgetType() && event->type() == QEvent::FocusIn) {
             say("focused");
         }
         return false;
     }
 };
 
-// Protocol targets change with every owner (TIMESTAMP) or describe the others; they are not contents.
-bool isContents(const QString& format) {
-    return format != QLatin1String("TARGETS") && format != QLatin1String("TIMESTAMP") &&
-           format != QLatin1String("MULTIPLE") && format != QLatin1String("SAVE_TARGETS");
-}
-
 int dump() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (data != nullptr) {
+    // Protocol targets change with every owner (TIMESTAMP) or describe the others; they are not contents.
+    const QStringList protocol{"TARGETS", "TIMESTAMP", "MULTIPLE", "SAVE_TARGETS"};
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard)) {
         for (const QString& format : data->formats()) {
-            if (isContents(format)) {
+            if (!protocol.contains(format)) {
                 say("format " + format.toUtf8() + " " + data->data(format).toBase64());
             }
         }
@@ -60,63 +49,62 @@ int dump() {
     return 0;
 }
 
-QByteArray testPng() {
-    QImage image(16, 8, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            image.setPixel(x, y, qRgb(x * 16, y * 32, 99));
-        }
+// Lists formats and answers no request for one: each request, reported, runs an event loop that never ends, so the
+// editor goes on working while the requestor waits.
+class SilentMimeData final : public QMimeData {
+public:
+    [[nodiscard]] QStringList formats() const override { return {"text/plain", "text/html", "x-norik/a", "x-norik/b"}; }
+
+protected:
+    QVariant retrieveData(const QString& format, QMetaType) const override {
+        say("asked " + format.toUtf8());
+        QEventLoop().exec();
+        return {};
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption text("text", "editor text", "text");
-    const QCommandLineOption select("select", "select all of the text");
-    const QCommandLineOption clipboardText("clipboard-text", "clipboard plain text first", "text");
-    const QCommandLineOption clipboardHtml("clipboard-html", "clipboard HTML first", "html");
-    const QCommandLineOption clipboardPng("clipboard-png", "a PNG image on the clipboard first");
-    const QCommandLineOption secret("secret", "mark the clipboard as a password manager's secret");
-    const QCommandLineOption dumpClipboard("dump", "print the clipboard's formats and exit");
-    parser.addOptions({text, select, clipboardText, clipboardHtml, clipboardPng, secret, dumpClipboard});
+    parser.addOptions({{"text", "editor text", "text"},
+                       {"select", "select all of the text"},
+                       {"clipboard-text", "clipboard plain text first", "text"},
+                       {"clipboard-bytes", "as many patterned bytes as x-norik/bytes first", "count"},
+                       {"clipboard-silent", "formats on the clipboard that are never delivered"},
+                       {"secret", "mark the clipboard as a password manager's secret"},
+                       {"dump", "print the clipboard's formats and exit"}});
     parser.process(application);
-    if (parser.isSet(dumpClipboard)) {
+    if (parser.isSet("dump")) {
         return dump();
     }
 
-    if (parser.isSet(clipboardText) || parser.isSet(clipboardHtml) || parser.isSet(clipboardPng)) {
-        auto* data = new QMimeData;
-        if (parser.isSet(clipboardText)) {
-            data->setText(parser.value(clipboardText));
+    QMimeData* data = parser.isSet("clipboard-silent") ? new SilentMimeData : new QMimeData;
+    if (parser.isSet("clipboard-text")) {
+        data->setText(parser.value("clipboard-text"));
+    }
+    if (parser.isSet("clipboard-bytes")) {
+        QByteArray bytes(parser.value("clipboard-bytes").toLongLong(), Qt::Uninitialized);
+        for (qsizetype index = 0; index < bytes.size(); ++index) {
+            bytes[index] = static_cast<char>((index * 7 + index / 251) & 0xFF);
         }
-        if (parser.isSet(clipboardHtml)) {
-            data->setHtml(parser.value(clipboardHtml));
-        }
-        if (parser.isSet(clipboardPng)) {
-            data->setData(QStringLiteral("image/png"), testPng());
-        }
-        if (parser.isSet(secret)) {
-            data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
-        }
+        data->setData(QStringLiteral("x-norik/bytes"), bytes);
+    }
+    if (parser.isSet("secret")) {
+        data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
+    }
+    if (data->formats().isEmpty()) {
+        delete data;
+    } else {
         QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
     }
 
     KeyReporter reporter;
     application.installEventFilter(&reporter);
-    QLineEdit editor;
-    editor.setText(parser.value(text));
-    if (parser.isSet(select)) {
+    QLineEdit editor(parser.value("text"));
+    if (parser.isSet("select")) {
         editor.selectAll();
-    } else {
-        editor.deselect();
     }
     editor.setWindowTitle(QStringLiteral("capture test editor"));
     editor.resize(320, 40);

@@ -1,0 +1,341 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QAbstractNativeEventFilter>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include "app/QtWait.h"
+#include "app/shortcuts/GlobalKeyMonitor.h"
+#include "app/shortcuts/MenuShortcutMonitor.h"
+#include "app/shortcuts/QtX11HotKeys.h"
+#include "core/preferences/SettingsStore.h"
+#include "core/shortcuts/Description.h"
+#include "core/shortcuts/KeyTable.h"
+#include "core/shortcuts/Registry.h"
+#include "platform/x11/XcbHandles.h"
+
+#include "support/TestFiles.h"
+#include "support/XvfbServer.h"
+
+namespace norik::app {
+namespace {
+
+using namespace core::shortcuts;
+using platform::x11::XcbReply;
+using tests::waitUntil;
+
+const Shortcut kCtrlAltSpace(Key::space, ModifierFlags::option | ModifierFlags::command);
+const std::vector<Key> kChord{Key::command, Key::option, Key::space};
+constexpr std::uint16_t kCtrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+// Counts every XTEST key; the default monitor leaves them out.
+constexpr std::string_view kNoDevice = "no such input device";
+
+xcb_keycode_t x11KeyCode(Key key) {
+    return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
+}
+
+// Sees the key presses that the hot keys' filter, installed after it and so run before it, passes on.
+class KeyPressObserver final : public QAbstractNativeEventFilter {
+public:
+    int presses = 0;
+    std::uint16_t lastState = 0;
+
+    bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
+        const auto* event = static_cast<const xcb_key_press_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS) {
+            ++presses;
+            lastState = event->state;
+        }
+        return false;
+    }
+};
+
+// Counts the key events that reach it, so that a swallowed event shows as missing.
+class KeyCountingMenu final : public QMenu {
+public:
+    int keyPresses = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        ++keyPresses;
+        QMenu::keyPressEvent(event);
+    }
+};
+
+// One private X server with fast auto-repeat, and one QApplication, for the suite: Qt allows one per process.
+// The hot keys live on Qt's connection; keys come from another client through XTEST, as from a keyboard.
+class X11KeysTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_server = new tests::XvfbServer({"-ardelay", "100", "-arinterval", "20"});
+        static int argc = 1;
+        static char name[] = "norik_platform_x11_tests";
+        static char* argv[] = {name, nullptr};
+        s_application = s_server->becomeQtDisplay() ? new QApplication(argc, argv) : nullptr;
+    }
+    static void TearDownTestSuite() {
+        delete s_application;
+        delete s_server;
+    }
+
+    void SetUp() override {
+        ASSERT_NE(s_application, nullptr);
+        QCoreApplication::instance()->installNativeEventFilter(&m_observer);
+        auto hotKeys = QtX11HotKeys::create();
+        ASSERT_TRUE(hotKeys) << hotKeys.error();
+        m_hotKeys = *std::move(hotKeys);
+        auto& backend = m_hotKeys->backend();
+        m_registry = std::make_unique<Registry>(
+            m_store, backend, [&backend](const Shortcut& s) { return wordsDescription(s, &backend.layout()); },
+            m_output);
+        m_registry->onKeyDown(m_name, [this] { ++m_downs; });
+        m_registry->onKeyUp(m_name, [this] { ++m_ups; });
+        auto injector = platform::x11::XcbConnection::open(nullptr);
+        ASSERT_TRUE(injector);
+        m_injector.emplace(*std::move(injector));
+        m_root = platform::x11::rootWindow(m_injector->get(), 0);
+    }
+
+    void TearDown() override {
+        m_registry.reset();
+        m_hotKeys.reset();
+        QCoreApplication::instance()->removeNativeEventFilter(&m_observer);
+    }
+
+    // Keys pressed in order, or released in reverse order.
+    void press(const std::vector<Key>& keys, bool down = true) {
+        for (std::size_t index = 0; index < keys.size(); ++index) {
+            const Key key = down ? keys[index] : keys[keys.size() - 1 - index];
+            xcb_test_fake_input(m_injector->get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, x11KeyCode(key),
+                                XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        }
+        xcb_flush(m_injector->get());
+    }
+    void tap(const std::vector<Key>& keys) {
+        press(keys);
+        press(keys, false);
+    }
+
+    // Whether another client can take the combination; released with a round trip, so it is gone when this returns.
+    bool otherClientCanGrab(Key key, std::uint16_t modifiers) {
+        // A round trip on Qt's connection first: Norik's grabs and releases there reach the server before the probe.
+        xcb_connection_t* qt = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        XcbReply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(qt, xcb_get_input_focus(qt), nullptr));
+        xcb_connection_t* other = m_injector->get();
+        const XcbReply<xcb_generic_error_t> error(
+            xcb_request_check(other, xcb_grab_key_checked(other, 1, m_root, modifiers, x11KeyCode(key),
+                                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+        if (!error) {
+            xcb_ungrab_key(other, x11KeyCode(key), m_root, modifiers);
+            XcbReply<xcb_get_input_focus_reply_t>(
+                xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+        }
+        return !error;
+    }
+
+    static void setxkbmap(const QStringList& arguments) { ASSERT_EQ(QProcess::execute("setxkbmap", arguments), 0); }
+
+    static inline tests::XvfbServer* s_server = nullptr;
+    static inline QApplication* s_application = nullptr;
+    KeyPressObserver m_observer;
+    std::unique_ptr<QtX11HotKeys> m_hotKeys;
+    tests::TemporaryFolder m_folder;
+    core::SettingsStore m_store{m_folder.path() / "settings.json"};
+    std::ostringstream m_output;
+    std::unique_ptr<Registry> m_registry;
+    std::optional<platform::x11::XcbConnection> m_injector;
+    xcb_window_t m_root = XCB_NONE;
+    const Name m_name{"reviewSelection", kCtrlAltSpace};
+    int m_downs = 0;
+    int m_ups = 0;
+};
+
+TEST_F(X11KeysTest, FiresOnceDownAndUpOnlyWithItsOwnModifiers) {
+    m_registry->declare(m_name);
+    ASSERT_TRUE(m_registry->isRegistered(m_name)) << m_output.str();
+    press(kChord);
+    ASSERT_TRUE(waitUntil([&] { return m_downs == 1; }));
+    EXPECT_EQ(m_ups, 0);
+    press(kChord, false);
+    ASSERT_TRUE(waitUntil([&] { return m_ups == 1; }));
+
+    // Events arrive in order: had the bare key or Ctrl+Space fired, the count would pass 2 first.
+    tap({Key::space});
+    tap({Key::command, Key::space});
+    tap(kChord);
+    ASSERT_TRUE(waitUntil([&] { return m_ups >= 2; }));
+    EXPECT_EQ(m_downs, 2);
+}
+
+TEST_F(X11KeysTest, FiresWithNumLockAndCapsLockOn) {
+    m_registry->declare(m_name);
+    tap({Key::keypadClear}); // the Num Lock key
+    tap({Key::capsLock});
+    tap(kChord);
+    const bool fired = waitUntil([&] { return m_ups == 1; });
+    tap({Key::keypadClear});
+    tap({Key::capsLock});
+    ASSERT_TRUE(fired);
+    EXPECT_EQ(m_downs, 1);
+    EXPECT_NE(m_observer.lastState & XCB_MOD_MASK_LOCK, 0) << "Caps Lock was on";
+    EXPECT_NE(m_observer.lastState & ~(kCtrlAlt | XCB_MOD_MASK_LOCK), 0) << "Num Lock was on";
+}
+
+TEST_F(X11KeysTest, AHeldShortcutFiresOnceWhileTheKeyRepeats) {
+    m_registry->declare(m_name);
+    press(kChord);
+    // Several presses reach Qt's connection, and pass the hot keys' filter: the server is repeating the key.
+    ASSERT_TRUE(waitUntil([&] { return m_observer.presses >= 5; }));
+    press(kChord, false);
+    ASSERT_TRUE(waitUntil([&] { return m_ups == 1; }));
+    EXPECT_EQ(m_downs, 1);
+}
+
+TEST_F(X11KeysTest, AShortcutThatAnotherClientHoldsFailsAndLeavesNothingGrabbed) {
+    // The other client holds only the Num Lock variant, so some of Norik's grabs succeed before one fails.
+    ASSERT_FALSE(XcbReply<xcb_generic_error_t>(xcb_request_check(
+        m_injector->get(), xcb_grab_key_checked(m_injector->get(), 1, m_root, kCtrlAlt | XCB_MOD_MASK_2,
+                                                x11KeyCode(Key::space), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC))));
+    m_registry->declare(m_name);
+    EXPECT_FALSE(m_registry->isRegistered(m_name));
+    EXPECT_NE(m_output.str().find("Ctrl+Alt+Space"), std::string::npos) << m_output.str();
+    xcb_ungrab_key(m_injector->get(), x11KeyCode(Key::space), m_root, kCtrlAlt | XCB_MOD_MASK_2);
+    EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt)) << "a partial grab was left behind";
+    EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt | XCB_MOD_MASK_LOCK));
+
+    // Nothing fires for it: the F5 press behind it arrives first only if the chord was dropped.
+    const Name f5("f5");
+    int f5Downs = 0;
+    m_registry->setShortcut(Shortcut(Key::f5, {}), f5);
+    m_registry->onKeyDown(f5, [&] { ++f5Downs; });
+    tap(kChord);
+    tap({Key::f5});
+    ASSERT_TRUE(waitUntil([&] { return f5Downs == 1; }));
+    EXPECT_EQ(m_downs, 0);
+}
+
+TEST_F(X11KeysTest, ASwitchedLayoutRenamesKeysAndKeepsTheGrabsOnTheirPhysicalKeys) {
+    m_registry->declare(m_name);
+    const Shortcut ctrlY(Key::y, ModifierFlags::command);
+    EXPECT_EQ(wordsDescription(ctrlY, &m_hotKeys->backend().layout()), "Ctrl+Y");
+    setxkbmap({"de"});
+    const bool switched = waitUntil([&] { return m_hotKeys->backend().layout().keyToCharacter(Key::y) == "z"; });
+    EXPECT_EQ(wordsDescription(ctrlY, &m_hotKeys->backend().layout()), "Ctrl+Z");
+    tap(kChord);
+    const bool fired = waitUntil([&] { return m_ups == 1; });
+    setxkbmap({"us"});
+    EXPECT_TRUE(switched);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(m_downs, 1);
+}
+
+TEST_F(X11KeysTest, WhileAMenuIsShownItsKeysAreMatchedAndTheHotKeysReleased) {
+    m_registry->declare(m_name);
+    MenuShortcutMonitor monitor(*m_registry);
+    KeyCountingMenu menu;
+    menu.addAction("Review selection");
+    menu.popup(QPoint(10, 10));
+    ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }));
+    EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt)) << "the grabs are released while a menu is open";
+
+    const auto send = [&](QEvent::Type type, Qt::KeyboardModifiers modifiers, bool repeat = false) {
+        QKeyEvent event(type, Qt::Key_unknown, modifiers, x11KeyCode(Key::space), 0, 0, QString(), repeat);
+        QCoreApplication::sendEvent(&menu, &event);
+    };
+    const Qt::KeyboardModifiers ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+    send(QEvent::KeyPress, ctrlAlt);
+    send(QEvent::KeyPress, ctrlAlt, true);
+    send(QEvent::KeyRelease, ctrlAlt);
+    EXPECT_EQ(m_downs, 1);
+    EXPECT_EQ(m_ups, 1);
+    EXPECT_EQ(menu.keyPresses, 0) << "a matched key does not reach the menu";
+    send(QEvent::KeyPress, Qt::ControlModifier);
+    EXPECT_EQ(menu.keyPresses, 1);
+
+    menu.hide();
+    ASSERT_TRUE(waitUntil([&] { return !menu.isVisible(); }));
+    EXPECT_FALSE(otherClientCanGrab(Key::space, kCtrlAlt)) << "the grabs come back when the menu closes";
+    auto* destroyed = new QMenu;
+    destroyed->popup(QPoint(20, 20));
+    ASSERT_TRUE(waitUntil([&] { return destroyed->isVisible(); }));
+    EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt));
+    delete destroyed;
+    EXPECT_FALSE(otherClientCanGrab(Key::space, kCtrlAlt)) << "a menu destroyed while shown counts as closed";
+}
+
+TEST_F(X11KeysTest, EscapeMonitorCountsByKeysymLeavesTheFocusedClientItsKeyAndIgnoresSyntheticKeys) {
+    const auto monitor = [](xcb_keysym_t keysym, int& presses, std::string_view ignoredDevice) {
+        auto created = GlobalKeyMonitor::create(
+            nullptr, keysym, [&presses] { ++presses; }, ignoredDevice);
+        EXPECT_TRUE(created) << created.error();
+        return created ? *std::move(created) : nullptr;
+    };
+    int escapes = 0;
+    int synthetic = 0;
+    int witnessed = 0;
+    int idle = 0;
+    const auto escape = monitor(XKB_KEY_Escape, escapes, kNoDevice);
+    const auto stopped = monitor(XKB_KEY_Escape, idle, kNoDevice);
+    const auto byDefault = monitor(XKB_KEY_Escape, synthetic, GlobalKeyMonitor::kXTestKeyboard);
+    // Connected last: the server writes each key's events to the others first, so once it has seen Q they have too.
+    const auto witness = monitor(XKB_KEY_q, witnessed, kNoDevice);
+    ASSERT_TRUE(escape && stopped && byDefault && witness);
+    for (GlobalKeyMonitor* active : {escape.get(), stopped.get(), byDefault.get(), witness.get()}) {
+        active->setActive(true);
+    }
+    stopped->setActive(false);
+    // Another client's window, mapped and focused.
+    xcb_connection_t* other = m_injector->get();
+    const xcb_window_t window = xcb_generate_id(other);
+    const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 100, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+    xcb_map_window(other, window);
+    xcb_flush(other);
+    // The next event of `type` whose detail (a key event's key code) is `detail`; null when none comes.
+    const auto nextEvent = [other](std::uint8_t type, std::uint8_t detail) {
+        for (;;) {
+            XcbReply<xcb_generic_event_t> event(xcb_poll_for_event(other));
+            pollfd entry{xcb_get_file_descriptor(other), POLLIN, 0};
+            if (event ? (event->response_type & 0x7f) == type && event->pad0 == detail
+                      : ::poll(&entry, 1, 20'000) <= 0) {
+                return event;
+            }
+        }
+    };
+    ASSERT_TRUE(nextEvent(XCB_MAP_NOTIFY, 0));
+    xcb_set_input_focus(other, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    ASSERT_NO_FATAL_FAILURE(setxkbmap({"-option", "caps:swapescape"}));
+
+    // Caps Lock where Escape was, and back; Escape twice where Caps Lock was; then Q.
+    tap({Key::escape});
+    tap({Key::capsLock});
+    tap({Key::capsLock});
+    tap({Key::escape});
+    tap({Key::q});
+    const XcbReply<xcb_generic_event_t> focused = nextEvent(XCB_KEY_PRESS, x11KeyCode(Key::capsLock));
+    const bool seen = waitUntil([&] { return witnessed == 1; });
+    QCoreApplication::processEvents();
+    setxkbmap({"-option", ""});
+    EXPECT_TRUE(focused) << "the focused window did not get its Escape";
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(escapes, 2);
+    EXPECT_EQ(synthetic, 0);
+    EXPECT_EQ(idle, 0);
+}
+
+} // namespace
+} // namespace norik::app
