@@ -194,6 +194,7 @@ int runTrayApp(int argc, char** argv) {
 
     NotchReviewPresenter presenter;
     presenter.setLoadingClosable(wayland);
+    (*hotKeys)->setPressListener([&presenter](std::uint32_t time) { presenter.setUserTime(time); });
     // When the panel goes, the window the text came from gets its focus back.
     QObject::connect(&presenter, &NotchReviewPresenter::closingLastWindow, &presenter,
                      [&capture](WId panel) { capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
@@ -308,7 +309,11 @@ int runTrayApp(int argc, char** argv) {
                                  QSystemTrayIcon::Warning);
             }
         });
-    QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator, &AppCoordinator::trigger);
+    QObject::connect(instance->get(), &InstanceService::triggerRequested, &coordinator,
+                     [&presenter, &coordinator](const QByteArray& launch) {
+                         presenter.answerLaunch(launch);
+                         coordinator.trigger();
+                     });
     QObject::connect(instance->get(), &InstanceService::settingsRequested, &content, openSettingsForLaunch);
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {

@@ -16,8 +16,10 @@
 #include <QByteArray>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <sys/prctl.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -109,7 +111,7 @@ private:
 };
 
 // A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
-// windows and reports the active one: openbox, or xfwm4 when $NORIK_TEST_WINDOW_MANAGER says so.
+// windows and reports the active one: openbox, or xfwm4 or kwin_x11 when $NORIK_TEST_WINDOW_MANAGER says so.
 class DesktopSession {
 public:
     explicit DesktopSession(const std::vector<std::string>& serverArguments = {})
@@ -133,10 +135,17 @@ public:
         m_clipboardAtom = atom("CLIPBOARD");
         const xcb_atom_t wmCheck = atom("_NET_SUPPORTING_WM_CHECK");
         const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
-        m_windowManager =
-            manager == QLatin1String("xfwm4")
-                ? std::make_unique<ClientProcess>(manager, QStringList{"--compositor=off", "--sm-client-disable"})
-                : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"});
+        if (manager == QLatin1String("kwin_x11")) {
+            // Without compositing, as on a plain X server; what it writes goes to a folder of the session's own. Off
+            // the session bus, where it would wait for a global shortcut service that cannot reach this display.
+            qputenv("KWIN_COMPOSE", "N");
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_windowManagerHome.path()));
+            qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        }
+        m_windowManager = std::make_unique<ClientProcess>(
+            manager, manager == QLatin1String("xfwm4")     ? QStringList{"--compositor=off", "--sm-client-disable"}
+                     : manager == QLatin1String("openbox") ? QStringList{"--sm-disable"}
+                                                           : QStringList{});
         if (!spinUntil([&] { return windowProperty(m_root, wmCheck) != XCB_NONE; })) {
             m_error = manager.toStdString() + " did not start";
         }
@@ -284,6 +293,7 @@ private:
     xcb_window_t m_root = XCB_NONE;
     xcb_atom_t m_activeWindowAtom = XCB_NONE;
     xcb_atom_t m_clipboardAtom = XCB_NONE;
+    QTemporaryDir m_windowManagerHome;
     std::unique_ptr<ClientProcess> m_windowManager;
     std::string m_error;
 };
