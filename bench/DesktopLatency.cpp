@@ -27,6 +27,8 @@
 
 #include "app/capture/CaptureSession.h"
 
+#include "support/TrayHost.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -152,13 +154,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", session.error().c_str());
         return 1;
     }
+    // A tray, as on a desktop: without one Norik opens its settings window at start, which takes the focus.
+    const norik::tests::TrayHost tray(session.display());
     SilentServer server;
     QTemporaryDir home;
     const QProcessEnvironment environment = norik::bench::isolatedEnvironment(home);
     for (const QStringList& arguments :
          {QStringList{"config", "set", "provider", "local"},
           QStringList{"config", "set", "localEndpoint", QStringLiteral("http://127.0.0.1:%1").arg(server.port())},
-          QStringList{"config", "set", "model.local", "llama3"}}) {
+          QStringList{"config", "set", "model.local", "llama3"},
+          // Past the first-run window, which would otherwise take the focus and the presses.
+          QStringList{"config", "set", "hasCompletedOnboarding", "true"}}) {
         QProcess command;
         command.setProcessEnvironment(environment);
         command.start(norik, arguments);

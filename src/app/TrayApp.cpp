@@ -188,6 +188,7 @@ TrayApp::TrayApp(QByteArray display, std::unique_ptr<InstanceService> instance, 
     m_capture->setWaylandSession(m_wayland);
 
     m_presenter.setLoadingClosable(m_wayland);
+    m_hotKeys->setPressListener([this](std::uint32_t time) { m_presenter.setUserTime(time); });
     // When the panel goes, the window the text came from gets its focus back.
     QObject::connect(&m_presenter, &NotchReviewPresenter::closingLastWindow, &m_presenter,
                      [this](WId panel) { m_capture->restoreFocusFrom(static_cast<xcb_window_t>(panel)); });
@@ -204,7 +205,11 @@ TrayApp::TrayApp(QByteArray display, std::unique_ptr<InstanceService> instance, 
     m_coordinator.setOnboarding(&m_onboarding);
     wireOnboarding();
     wireTray();
-    QObject::connect(m_instance.get(), &InstanceService::triggerRequested, &m_coordinator, &AppCoordinator::trigger);
+    QObject::connect(m_instance.get(), &InstanceService::triggerRequested, &m_coordinator,
+                     [this](const QByteArray& launch) {
+                         m_presenter.answerLaunch(launch);
+                         m_coordinator.trigger();
+                     });
     QObject::connect(m_instance.get(), &InstanceService::settingsRequested, &m_content,
                      [this](const QByteArray& launch) { openSettingsForLaunch(launch); });
 }

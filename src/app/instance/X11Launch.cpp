@@ -61,18 +61,27 @@ void completeLaunch(xcb_connection_t* connection, xcb_window_t root, xcb_window_
     }
 }
 
-// The time a launcher stamped on its startup id ("…_TIME1234"), the moment the user asked.
-std::optional<std::uint32_t> launchTime(const QByteArray& id) {
-    const qsizetype at = id.lastIndexOf("_TIME");
+} // namespace
+
+std::optional<std::uint32_t> launchTime(const QByteArray& startupId) {
+    const qsizetype at = startupId.lastIndexOf("_TIME");
     if (at < 0) {
         return std::nullopt;
     }
     bool number = false;
-    const auto time = id.mid(at + 5).toUInt(&number);
+    const auto time = startupId.mid(at + 5).toUInt(&number);
     return number ? std::optional<std::uint32_t>(time) : std::nullopt;
 }
 
-} // namespace
+void activateAsOf(const QWidget& window, std::uint32_t time) {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || time == XCB_CURRENT_TIME) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    activate(connection, platform::x11::rootWindow(connection, 0), static_cast<xcb_window_t>(window.winId()), time);
+    xcb_flush(connection);
+}
 
 void showForLaunch(QWidget& window, const QByteArray& startupId, const std::function<void()>& show) {
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();

@@ -27,6 +27,7 @@
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
+#include "app/instance/X11Launch.h"
 #include "app/presentation/ReviewViews.h"
 #include "app/presentation/Symbols.h"
 #include "app/presentation/Theme.h"
@@ -315,7 +316,7 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     if (reused) {
         panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(1.0);
-        panel->show();
+        showForLaunch(*panel, std::exchange(m_launch, {}), [panel] { panel->show(); });
         panel->raise();
         auto* frame = new QPropertyAnimation(panel, "geometry", group);
         frame->setDuration(static_cast<int>(kResizeDuration.count()));
@@ -327,7 +328,7 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
         panel->setGeometry(start);
         panel->setShapeSize(m_target.size());
         panel->setWindowOpacity(0.0);
-        panel->show();
+        showForLaunch(*panel, std::exchange(m_launch, {}), [panel] { panel->show(); });
         showOnAllWorkspaces(*panel);
         panel->raise();
         for (const auto& [property, from, to] :
@@ -342,8 +343,14 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     }
     // The local Escape only reaches this process when one of its windows has the keyboard.
     panel->activateWindow();
+    activateAsOf(*panel, m_userTime);
     m_animation = group;
     group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void NotchReviewPresenter::answerLaunch(const QByteArray& startupId) {
+    m_launch = startupId;
+    m_userTime = launchTime(startupId).value_or(m_userTime);
 }
 
 void NotchReviewPresenter::stopAnimation() {

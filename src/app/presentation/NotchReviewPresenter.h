@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -76,6 +77,11 @@ public:
     // native Wayland window no desktop-wide key monitor sees it, and not every compositor lets the panel
     // take the focus.
     void setLoadingClosable(bool closable) { m_loadingClosable = closable; }
+    // The user's action the next panels answer, for window managers that prevent focus stealing: the X server
+    // time of a hot-key press, or a launch such as `norik trigger`'s, whose startup id the next panel carries
+    // and completes. The panel asks for the focus as of that time rather than of Qt's last event.
+    void setUserTime(std::uint32_t time) { m_userTime = time; }
+    void answerLaunch(const QByteArray& startupId);
 
     // Runs onDismiss, stops watching Escape and hides the panel at once. Does nothing more when no panel
     // is up (onDismiss still runs).
@@ -117,6 +123,8 @@ private:
 
     ReviewTimings m_timings;
     bool m_loadingClosable = false;
+    std::uint32_t m_userTime = 0;
+    QByteArray m_launch;
     std::function<void()> m_onDismiss;
     QPointer<NotchPanel> m_panel;
     QPointer<QObject> m_animation;

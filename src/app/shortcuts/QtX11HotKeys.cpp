@@ -32,7 +32,11 @@ QtX11HotKeys::~QtX11HotKeys() {
 
 bool QtX11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (eventType == "xcb_generic_event_t") {
-        m_backend->handleEvent(static_cast<const xcb_generic_event_t*>(message));
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS && m_onPress) {
+            m_onPress(reinterpret_cast<const xcb_key_press_event_t*>(event)->time);
+        }
+        m_backend->handleEvent(event);
     }
     return false;
 }

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <QAbstractNativeEventFilter>
 
@@ -23,6 +26,9 @@ public:
     ~QtX11HotKeys() override;
 
     [[nodiscard]] platform::x11::X11HotKeyBackend& backend() { return *m_backend; }
+    // Told the X server time of every key press Qt's connection receives, a hot key's among them, before the
+    // hot key acts on it: the moment of the user's action that the window it shows answers.
+    void setPressListener(std::function<void(std::uint32_t time)> listener) { m_onPress = std::move(listener); }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -30,6 +36,7 @@ private:
     explicit QtX11HotKeys(std::unique_ptr<platform::x11::X11HotKeyBackend> backend);
 
     std::unique_ptr<platform::x11::X11HotKeyBackend> m_backend;
+    std::function<void(std::uint32_t)> m_onPress;
 };
 
 } // namespace norik::app

@@ -15,7 +15,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <qtestsupport_core.h>
 #include <sys/prctl.h>
 #include <xcb/xcb.h>
@@ -43,8 +45,10 @@ inline bool spinUntil(const std::function<bool()>& condition, std::chrono::milli
 // so that Norik can answer the clipboard requests the client makes.
 class ClientProcess {
 public:
-    ClientProcess(const QString& program, const QStringList& arguments, const QString& workingDirectory = {}) {
+    ClientProcess(const QString& program, const QStringList& arguments, const QString& workingDirectory = {},
+                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(workingDirectory);
         // A test that crashes must not leave its clients behind on a shared machine.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
@@ -89,7 +93,7 @@ private:
 };
 
 // A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
-// windows and reports the active one: openbox, or xfwm4 when $NORIK_TEST_WINDOW_MANAGER says so.
+// windows and reports the active one: openbox, or xfwm4 or kwin_x11 when $NORIK_TEST_WINDOW_MANAGER says so.
 class DesktopSession {
 public:
     explicit DesktopSession(const std::vector<std::string>& serverArguments = {})
@@ -108,10 +112,20 @@ public:
         }
         m_root = platform::x11::rootWindow(m_connection, 0);
         const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
-        m_windowManager =
-            manager == QLatin1String("xfwm4")
-                ? std::make_unique<ClientProcess>(manager, QStringList{"--compositor=off", "--sm-client-disable"})
-                : std::make_unique<ClientProcess>(manager, QStringList{"--sm-disable"});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (manager == QLatin1String("kwin_x11")) {
+            // Without compositing, as on a plain X server; what it writes goes to a folder of the session's own. Off
+            // the session bus, where it would wait for a global shortcut service that cannot reach this display.
+            environment.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("N"));
+            environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_windowManagerHome.path());
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        }
+        m_windowManager = std::make_unique<ClientProcess>(
+            manager,
+            manager == QLatin1String("xfwm4")     ? QStringList{"--compositor=off", "--sm-client-disable"}
+            : manager == QLatin1String("openbox") ? QStringList{"--sm-disable"}
+                                                  : QStringList{},
+            QString(), environment);
         if (!spinUntil([&] { return windowProperty(m_root, atom("_NET_SUPPORTING_WM_CHECK")) != XCB_NONE; })) {
             m_error = manager.toStdString() + " did not start";
         }
@@ -239,6 +253,12 @@ private:
     std::unique_ptr<QApplication> m_application;
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_NONE;
+<<<<<<< HEAD
+=======
+    xcb_atom_t m_activeWindowAtom = XCB_NONE;
+    xcb_atom_t m_clipboardAtom = XCB_NONE;
+    QTemporaryDir m_windowManagerHome;
+>>>>>>> i14
     std::unique_ptr<ClientProcess> m_windowManager;
     std::string m_error;
 };
