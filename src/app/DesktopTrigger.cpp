@@ -54,7 +54,17 @@ struct DesktopTrigger::Impl {
     std::unique_ptr<desktop::GlobalShortcutsPortal> portal;
     std::optional<desktop::GnomeCustomShortcut> gnome;
     QString assigned;
+    bool portalBound = false;
     std::optional<core::shortcuts::NotificationCenter::Observer> shortcutChanges;
+
+    // Once the desktop holds the binding, Norik's own key grab goes: over X11 windows both would answer one
+    // press, or the grab would meet the desktop's own and be reported as failing.
+    void followDesktop() {
+        const bool bound = route == desktop::TriggerRoute::portal
+                               ? portalBound
+                               : route == desktop::TriggerRoute::gnomeCustomShortcut && gnome->current();
+        registry.setEnabled(!bound);
+    }
 
     [[nodiscard]] std::optional<core::shortcuts::Shortcut> reviewShortcut() const {
         return registry.getShortcut(core::shortcuts::reviewSelection());
@@ -81,8 +91,10 @@ struct DesktopTrigger::Impl {
             for (const desktop::BoundShortcut& each : *bound) {
                 if (each.id == kPortalId) {
                     assigned = QString::fromStdString(each.triggerDescription);
+                    portalBound = true;
                 }
             }
+            followDesktop();
         });
     }
 
@@ -96,10 +108,9 @@ struct DesktopTrigger::Impl {
     }
 
     std::optional<QString> installGnome() {
-        if (const auto written = gnome->install(gnomeEntry()); !written) {
-            return QString::fromStdString(written.error());
-        }
-        return std::nullopt;
+        const auto written = gnome->install(gnomeEntry());
+        followDesktop();
+        return written ? std::nullopt : std::optional(QString::fromStdString(written.error()));
     }
 };
 
@@ -141,6 +152,8 @@ DesktopTrigger::DesktopTrigger(core::shortcuts::Registry& registry, xcb_connecti
                     }
                 }
             });
+        impl.gnome->watch([&impl] { impl.followDesktop(); });
+        impl.followDesktop();
     }
 }
 

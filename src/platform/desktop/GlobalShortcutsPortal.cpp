@@ -151,24 +151,6 @@ void GlobalShortcutsPortal::bindInSession(const std::vector<ShortcutRequest>& sh
             });
 }
 
-void GlobalShortcutsPortal::list(std::function<void(ShortcutsResult)> done) {
-    if (m_session.empty()) {
-        createSession([this, done = std::move(done)](std::expected<void, PortalError> created) mutable {
-            if (!created) {
-                done(std::unexpected(std::move(created.error())));
-                return;
-            }
-            list(std::move(done));
-        });
-        return;
-    }
-    const std::string token = nextToken();
-    request("ListShortcuts", token, g_variant_new("(o@a{sv})", m_session.c_str(), handleOptions(token)),
-            [done = std::move(done)](std::expected<GVariantPtr, PortalError> results) {
-                done(shortcutsOf(std::move(results)));
-            });
-}
-
 void GlobalShortcutsPortal::createSession(std::function<void(std::expected<void, PortalError>)> done) {
     const std::string token = nextToken();
     const std::string sessionToken = "norik_session" + std::to_string(++m_tokenCount);
