@@ -37,8 +37,6 @@ public:
         ::chmod(m_runtime.path().c_str(), 0700);
         ::mkfifo(lifeline().c_str(), 0600);
     }
-    HeadlessCompositor(const HeadlessCompositor&) = delete;
-    HeadlessCompositor& operator=(const HeadlessCompositor&) = delete;
     ~HeadlessCompositor() {
         m_session.reset();
         if (m_process != nullptr && m_kind == Compositor::sway) {

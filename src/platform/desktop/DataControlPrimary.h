@@ -10,10 +10,11 @@
 namespace norik::platform::desktop {
 
 // The primary selection as the Wayland compositor itself holds it, read through its data-control protocol
-// (zwlr_data_control_manager_v1), which wlroots compositors such as sway and KDE Plasma offer and GNOME does
-// not. wlroots refuses XWayland clients every selection while none of their windows has the focus, so there
-// a native Wayland window's selection is only to be had this way. wl-paste, from wl-clipboard, speaks the
-// protocol; it runs as a child process, so Norik stays an X11 client.
+// (zwlr_data_control_manager_v1). wlroots compositors such as sway offer it; KDE Plasma 5.27 offers it without
+// the primary selection, and then wl-paste finds none; GNOME does not offer it. wlroots refuses XWayland
+// clients every selection while none of their windows has the focus, so there a native Wayland window's
+// selection is only to be had this way. wl-paste, from wl-clipboard, speaks the protocol; it runs as a child
+// process, so Norik stays an X11 client.
 
 // Whether the compositor that $WAYLAND_DISPLAY names offers data-control; false without one. Blocks for one
 // round trip to the compositor. Any thread.

@@ -132,7 +132,6 @@ TEST_P(WaylandReview, TheTriggerCommandReviewsTheSelectionOfANativeWaylandWindow
     close.type = x11::internAtom(desktop->get(), "WM_PROTOCOLS");
     close.data.data32[0] = x11::internAtom(desktop->get(), "WM_DELETE_WINDOW");
     xcb_send_event(desktop->get(), 0, settings, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close));
-    xcb_flush(desktop->get());
     waitForActiveWindow(desktop->get(), [](xcb_window_t window) { return window == XCB_NONE; });
 
     const PrimaryOwnerChanges owners(desktop->get());
