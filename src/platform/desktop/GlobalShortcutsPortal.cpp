@@ -2,11 +2,16 @@
 #include "platform/desktop/GlobalShortcutsPortal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace norik::platform::desktop {
 
 namespace {
+
+// Unique in the process: a new object's session or request must not take the name of one that the portal
+// still holds for an object destroyed a moment ago.
+std::atomic<unsigned> tokenCount{0};
 
 constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
@@ -153,7 +158,7 @@ void GlobalShortcutsPortal::bindInSession(const std::vector<ShortcutRequest>& sh
 
 void GlobalShortcutsPortal::createSession(std::function<void(std::expected<void, PortalError>)> done) {
     const std::string token = nextToken();
-    const std::string sessionToken = "norik_session" + std::to_string(++m_tokenCount);
+    const std::string sessionToken = "norik_session" + std::to_string(++tokenCount);
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
@@ -185,7 +190,7 @@ GVariant* GlobalShortcutsPortal::handleOptions(const std::string& token) {
 }
 
 std::string GlobalShortcutsPortal::nextToken() {
-    return "norik" + std::to_string(++m_tokenCount);
+    return "norik" + std::to_string(++tokenCount);
 }
 
 std::string GlobalShortcutsPortal::objectPath(const char* kind, const std::string& token) const {

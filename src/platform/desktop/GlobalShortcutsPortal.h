@@ -90,7 +90,6 @@ private:
     GObjectPtr<GCancellable> m_cancellable;
     std::string m_sender;
     std::string m_session;
-    unsigned m_tokenCount = 0;
     guint m_activatedSubscription = 0;
     std::function<void(const std::string&)> m_activated;
     std::vector<std::unique_ptr<Request>> m_requests;

@@ -24,12 +24,12 @@ using platform::desktop::TriggerRoute;
 
 class DesktopTriggerTest : public ::testing::Test {
 protected:
+    void record(const Shortcut& shortcut) { m_registry.setShortcut(shortcut, core::shortcuts::reviewSelection()); }
     void SetUp() override {
         tests::ScopedEnvironment::set("XDG_SESSION_TYPE", "wayland");
         // GNOME's own schemas, on a backend that forgets.
         tests::ScopedEnvironment::set("GSETTINGS_BACKEND", "memory");
         m_registry.declare(core::shortcuts::reviewSelection());
-        // As the app does: Norik's own grab, which the desktop's binding replaces.
         m_registry.onKeyDown(core::shortcuts::reviewSelection(), [] {});
     }
 
@@ -60,6 +60,11 @@ TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutInsteadOfTheGrabAndOnl
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     ASSERT_TRUE(platform::desktop::iterateUntil([&] { return triggers > 0; }));
     EXPECT_EQ(triggers, 1);
+
+    // A recorded shortcut is offered to the desktop anew, and its answer is what the settings show.
+    record(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift));
+    EXPECT_TRUE(platform::desktop::iterateUntil([&] { return state.assignedTrigger() == "desktop: CTRL+SHIFT+k"; }));
+    EXPECT_TRUE(m_hotKeys.registered().empty());
 }
 
 TEST_F(DesktopTriggerTest, GnomesCustomShortcutReplacesTheGrabOnceAddedAndFollowsTheRecordedShortcut) {
@@ -69,14 +74,12 @@ TEST_F(DesktopTriggerTest, GnomesCustomShortcutReplacesTheGrabOnceAddedAndFollow
     ASSERT_EQ(state.route, TriggerRoute::gnomeCustomShortcut);
     const auto gnome = platform::desktop::GnomeCustomShortcut::open();
     ASSERT_TRUE(gnome);
-    m_registry.setShortcut(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift),
-                           core::shortcuts::reviewSelection());
+    record(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift));
     EXPECT_EQ(gnome->current(), std::nullopt) << "added before the user asked";
     EXPECT_EQ(m_hotKeys.registered().size(), 1U) << "until GNOME runs it, only the grab reaches Norik";
 
     EXPECT_EQ(state.installGnomeEntry(), std::nullopt);
-    m_registry.setShortcut(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option),
-                           core::shortcuts::reviewSelection());
+    record(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option));
     EXPECT_EQ(gnome->current(), (platform::desktop::GnomeShortcutEntry{"Norik: review selection", "norik trigger",
                                                                        "<Control><Alt>space"}));
     EXPECT_TRUE(m_hotKeys.registered().empty()) << "the grab stayed beside GNOME's binding";
