@@ -11,6 +11,7 @@
 
 #include "core/shortcuts/NorikShortcuts.h"
 #include "core/shortcuts/Notifications.h"
+#include "platform/desktop/GioHandles.h"
 #include "platform/desktop/GlobalShortcutsPortal.h"
 #include "platform/desktop/GnomeCustomShortcut.h"
 #include "platform/desktop/SessionProbe.h"
@@ -51,39 +52,74 @@ struct DesktopTrigger::Impl {
     KeymapPtr keymap{nullptr, &xkb_keymap_unref};
     desktop::SessionFacts facts;
     desktop::TriggerRoute route = desktop::TriggerRoute::x11Grab;
+    desktop::GObjectPtr<GDBusConnection> bus;
     std::unique_ptr<desktop::GlobalShortcutsPortal> portal;
     std::optional<desktop::GnomeCustomShortcut> gnome;
     QString assigned;
+    // The preferred trigger sent in the portal's current session.
+    std::string requested;
+    bool portalBound = false;
     std::optional<core::shortcuts::NotificationCenter::Observer> shortcutChanges;
+
+    // Once the desktop holds the binding, Norik's own key grab goes: over X11 windows both would answer one
+    // press, or the grab would meet the desktop's own and be reported as failing.
+    void followDesktop() {
+        const bool bound = route == desktop::TriggerRoute::portal
+                               ? portalBound
+                               : route == desktop::TriggerRoute::gnomeCustomShortcut && gnome->current();
+        registry.setEnabled(!bound);
+    }
 
     [[nodiscard]] std::optional<core::shortcuts::Shortcut> reviewShortcut() const {
         return registry.getShortcut(core::shortcuts::reviewSelection());
     }
 
-    void bindPortal() {
+    [[nodiscard]] std::string preferredTrigger() const {
         const auto shortcut = reviewShortcut();
-        std::string preferred;
-        if (shortcut && keymap) {
-            preferred = desktop::xdgTrigger(*shortcut, keymap.get(), 0).value_or("");
-        }
+        return shortcut && keymap ? desktop::xdgTrigger(*shortcut, keymap.get(), 0).value_or("") : "";
+    }
+
+    void bindPortal() {
+        requested = preferredTrigger();
         portal->setActivated([this](const std::string& id) {
             if (id == kPortalId) {
                 trigger();
             }
         });
-        portal->bind({{kPortalId, "Review selection", preferred}}, [this](desktop::ShortcutsResult bound) {
+        portal->bind({{kPortalId, "Review selection", requested}}, [this](desktop::ShortcutsResult bound) {
             if (!bound) {
                 if (!bound.error().cancelled) {
                     std::cerr << "norik: the desktop did not bind the shortcut: " << bound.error().message << '\n';
                 }
+                portalBound = false;
+                followDesktop();
                 return;
             }
             for (const desktop::BoundShortcut& each : *bound) {
                 if (each.id == kPortalId) {
                     assigned = QString::fromStdString(each.triggerDescription);
+                    portalBound = true;
                 }
             }
+            followDesktop();
         });
+    }
+
+    // The portal binds once per session, so a recorded shortcut is offered to the desktop in a new session;
+    // the desktop decides what it assigns (Plasma keeps the keys the user gave it in its own settings).
+    void rebindPortal() {
+        if (preferredTrigger() == requested) {
+            return;
+        }
+        portal.reset();
+        auto connected = desktop::GlobalShortcutsPortal::connect(bus.get());
+        if (!connected) {
+            portalBound = false;
+            followDesktop();
+            return;
+        }
+        portal = *std::move(connected);
+        bindPortal();
     }
 
     [[nodiscard]] desktop::GnomeShortcutEntry gnomeEntry() const {
@@ -96,10 +132,9 @@ struct DesktopTrigger::Impl {
     }
 
     std::optional<QString> installGnome() {
-        if (const auto written = gnome->install(gnomeEntry()); !written) {
-            return QString::fromStdString(written.error());
-        }
-        return std::nullopt;
+        const auto written = gnome->install(gnomeEntry());
+        followDesktop();
+        return written ? std::nullopt : std::optional(QString::fromStdString(written.error()));
     }
 };
 
@@ -108,22 +143,18 @@ DesktopTrigger::DesktopTrigger(core::shortcuts::Registry& registry, xcb_connecti
     : m_impl(std::make_unique<Impl>(registry, std::move(trigger))) {
     Impl& impl = *m_impl;
     // Without an address GLib would launch a bus of its own, which nothing else in the session would share.
-    GDBusConnection* bus = desktop::processEnvironment("DBUS_SESSION_BUS_ADDRESS")
-                               ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)
-                               : nullptr;
-    impl.facts = desktop::probeSession(desktop::processEnvironment, bus, x11);
+    impl.bus.reset(desktop::processEnvironment("DBUS_SESSION_BUS_ADDRESS")
+                       ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)
+                       : nullptr);
+    impl.facts = desktop::probeSession(desktop::processEnvironment, impl.bus.get(), x11);
     if (!impl.facts.wayland) {
-        if (bus != nullptr) {
-            g_object_unref(bus);
-        }
         return;
     }
     impl.keymap = serverKeymap(x11);
-    if (bus != nullptr) {
-        if (auto connected = desktop::GlobalShortcutsPortal::connect(bus)) {
+    if (impl.bus != nullptr) {
+        if (auto connected = desktop::GlobalShortcutsPortal::connect(impl.bus.get())) {
             impl.portal = *std::move(connected);
         }
-        g_object_unref(bus);
     }
     if (impl.facts.desktop == desktop::Desktop::gnome) {
         impl.gnome = desktop::GnomeCustomShortcut::open();
@@ -131,6 +162,9 @@ DesktopTrigger::DesktopTrigger(core::shortcuts::Registry& registry, xcb_connecti
     impl.route = desktop::chooseTriggerRoute(impl.facts, impl.portal != nullptr, impl.gnome.has_value());
     if (impl.route == desktop::TriggerRoute::portal) {
         impl.bindPortal();
+        impl.shortcutChanges = registry.notifications().addObserver(
+            core::shortcuts::shortcutByNameDidChange,
+            [&impl](const core::shortcuts::Notification&) { impl.rebindPortal(); });
     } else if (impl.route == desktop::TriggerRoute::gnomeCustomShortcut) {
         // A recorded shortcut goes to Norik's entry, once the user has added it; other entries stay as they are.
         impl.shortcutChanges = registry.notifications().addObserver(
@@ -141,6 +175,8 @@ DesktopTrigger::DesktopTrigger(core::shortcuts::Registry& registry, xcb_connecti
                     }
                 }
             });
+        impl.gnome->watch([&impl] { impl.followDesktop(); });
+        impl.followDesktop();
     }
 }
 

@@ -13,8 +13,10 @@ namespace norik::app {
 
 // The review shortcut where Norik's own key grab does not reach every window, as in Wayland sessions: bound
 // through the desktop's GlobalShortcuts portal, through GNOME's custom shortcuts (Norik's own entry, kept
-// to the recorded shortcut), or left to the user as a command to bind. Also tells whether the session
-// shows tray icons. Main thread only; the portal answers on the event loop.
+// to the recorded shortcut), or left to the user as a command to bind. While the desktop holds the binding,
+// the registry's own key grabs are suspended (Registry::setEnabled), and they come back when it lets go (the
+// user took Norik's entry out of GNOME's list). Also tells whether the session shows tray icons. Main thread
+// only; the portal and GNOME's settings answer on the event loop.
 class DesktopTrigger {
 public:
     // Looks at the session (blocking for a second or two at most while the session bus answers) and sets

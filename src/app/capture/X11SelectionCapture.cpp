@@ -14,6 +14,7 @@
 #include "app/capture/ClipboardSnapshot.h"
 #include "app/capture/X11ClipboardReader.h"
 #include "app/capture/X11CopyKeystroke.h"
+#include "platform/desktop/DataControlPrimary.h"
 #include "platform/x11/XcbHandles.h"
 
 namespace norik::app {
@@ -72,6 +73,11 @@ X11SelectionCapture::~X11SelectionCapture() {
     }
 }
 
+void X11SelectionCapture::setWaylandSession(bool wayland) {
+    m_waylandSession = wayland;
+    m_dataControl = wayland && platform::desktop::compositorOffersDataControl();
+}
+
 void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) {
     auto run = std::make_shared<Run>();
     run->done = std::move(done);
@@ -91,6 +97,15 @@ void X11SelectionCapture::capture(std::stop_token stop, std::function<void(std::
                                        : nullptr;
         if (primary != nullptr && primary->hasText()) {
             run->primaryText = primary->text();
+        } else if (waylandWindow && m_dataControl) {
+            platform::desktop::readDataControlPrimary(
+                dataControlBudget, std::move(stop), [this, weak = std::weak_ptr(run)](std::optional<std::string> text) {
+                    if (const auto pending = weak.lock()) {
+                        pending->primaryText = text ? std::optional(QString::fromStdString(*text)) : std::nullopt;
+                        finish(pending, pending->primaryText);
+                    }
+                });
+            return;
         }
         // Still through the event loop: `done` never runs inside capture().
         QTimer::singleShot(0, &m_context, [this, weak = std::weak_ptr(run)] {

@@ -27,7 +27,9 @@ namespace norik::app {
 //
 // In a Wayland session a native Wayland window has the focus whenever the window manager reports no active
 // X11 window. No synthetic key reaches it, but the compositor shares its PRIMARY selection with XWayland, so
-// that is read instead; its owner is XWayland itself, so whose selection it is cannot be told there.
+// that is read instead; its owner is XWayland itself, so whose selection it is cannot be told there. Where
+// XWayland shows none (wlroots shows it only to a focused X11 window) and the compositor offers data-control,
+// the compositor's own primary selection is read through that.
 //
 // The change counter moves on QClipboard::changed, which Qt emits for other clients' clipboard
 // ownership (XFIXES); so the waiting runs on the main thread's event loop, 25 polls 15 ms apart.
@@ -38,6 +40,8 @@ public:
     // The whole save of the user's clipboard before the Ctrl+C: an owner that does not answer blocks the
     // event loop no longer than this, and the formats it has not delivered by then are lost.
     static constexpr std::chrono::milliseconds saveBudget{1000};
+    // The wait for a selection read through data-control, whose owner may never answer.
+    static constexpr std::chrono::milliseconds dataControlBudget{2000};
 
     // Borrows the connection, which must be Qt's own: the hot key's passive grab belongs to it, and only
     // the client that holds a grab can end it.
@@ -51,7 +55,8 @@ public:
 
     void capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) override;
 
-    void setWaylandSession(bool wayland) { m_waylandSession = wayland; }
+    // Asks the compositor, once, whether it offers data-control.
+    void setWaylandSession(bool wayland);
 
     // Gives the focus back to the window that was active when the last capture started, provided `current`
     // (Norik's panel, about to go) has the focus: a user who has moved on to another window stays there.
@@ -72,6 +77,7 @@ private:
     std::uint64_t m_changeCount = 0;
     bool m_writingBack = false;
     bool m_waylandSession = false;
+    bool m_dataControl = false;
     std::vector<std::shared_ptr<Run>> m_runs;
     // Owns the timers and the clipboard connection, so none of them outlives the capture.
     QObject m_context;

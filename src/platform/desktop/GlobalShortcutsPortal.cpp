@@ -2,11 +2,16 @@
 #include "platform/desktop/GlobalShortcutsPortal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace norik::platform::desktop {
 
 namespace {
+
+// Unique in the process: a new object's session or request must not take the name of one that the portal
+// still holds for an object destroyed a moment ago.
+std::atomic<unsigned> tokenCount{0};
 
 constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
@@ -151,27 +156,9 @@ void GlobalShortcutsPortal::bindInSession(const std::vector<ShortcutRequest>& sh
             });
 }
 
-void GlobalShortcutsPortal::list(std::function<void(ShortcutsResult)> done) {
-    if (m_session.empty()) {
-        createSession([this, done = std::move(done)](std::expected<void, PortalError> created) mutable {
-            if (!created) {
-                done(std::unexpected(std::move(created.error())));
-                return;
-            }
-            list(std::move(done));
-        });
-        return;
-    }
-    const std::string token = nextToken();
-    request("ListShortcuts", token, g_variant_new("(o@a{sv})", m_session.c_str(), handleOptions(token)),
-            [done = std::move(done)](std::expected<GVariantPtr, PortalError> results) {
-                done(shortcutsOf(std::move(results)));
-            });
-}
-
 void GlobalShortcutsPortal::createSession(std::function<void(std::expected<void, PortalError>)> done) {
     const std::string token = nextToken();
-    const std::string sessionToken = "norik_session" + std::to_string(++m_tokenCount);
+    const std::string sessionToken = "norik_session" + std::to_string(++tokenCount);
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
@@ -203,7 +190,7 @@ GVariant* GlobalShortcutsPortal::handleOptions(const std::string& token) {
 }
 
 std::string GlobalShortcutsPortal::nextToken() {
-    return "norik" + std::to_string(++m_tokenCount);
+    return "norik" + std::to_string(++tokenCount);
 }
 
 std::string GlobalShortcutsPortal::objectPath(const char* kind, const std::string& token) const {

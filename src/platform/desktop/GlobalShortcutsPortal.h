@@ -45,7 +45,7 @@ using ShortcutsResult = std::expected<std::vector<BoundShortcut>, PortalError>;
 //
 // Asynchronous on GLib's default main context, which Qt's event loop runs on Linux: every callback runs
 // there, on the thread that iterates it, never inside the call that started the work. Operations of one
-// object must not overlap: bind() or list() again only after the previous `done` has run. Destroying the
+// object must not overlap: bind() again only after the previous `done` has run. Destroying the
 // object closes the session (the desktop forgets the bindings' activation for this process) and drops
 // pending callbacks without running them.
 class GlobalShortcutsPortal {
@@ -61,9 +61,6 @@ public:
     // Creates the session on first use, then binds the shortcuts; `done` gets what the desktop assigned.
     // Binding again in the same session is refused by the portal; make a new object to bind anew.
     void bind(std::vector<ShortcutRequest> shortcuts, std::function<void(ShortcutsResult)> done);
-    // What the desktop holds for this application now, for instance after the user changed it in the
-    // desktop's own settings. Creates the session on first use.
-    void list(std::function<void(ShortcutsResult)> done);
     // Called with the shortcut's id each time the user presses it.
     void setActivated(std::function<void(const std::string& id)> activated);
 
@@ -93,7 +90,6 @@ private:
     GObjectPtr<GCancellable> m_cancellable;
     std::string m_sender;
     std::string m_session;
-    unsigned m_tokenCount = 0;
     guint m_activatedSubscription = 0;
     std::function<void(const std::string&)> m_activated;
     std::vector<std::unique_ptr<Request>> m_requests;

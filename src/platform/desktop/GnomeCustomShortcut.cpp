@@ -67,37 +67,34 @@ std::expected<void, std::string> GnomeCustomShortcut::install(const GnomeShortcu
         g_settings_revert(m_entry.get());
         return std::unexpected("GNOME's keyboard settings cannot be changed (they are locked)");
     }
-    return writeList(true);
+    return addToList();
 }
 
-std::expected<void, std::string> GnomeCustomShortcut::remove() {
-    if (auto written = writeList(false); !written) {
-        return written;
+void GnomeCustomShortcut::watch(std::function<void()> changed) {
+    const bool connected = static_cast<bool>(*m_changed);
+    *m_changed = std::move(changed);
+    if (connected) {
+        return;
     }
-    for (const char* key : {"name", "command", "binding"}) {
-        g_settings_reset(m_entry.get(), key);
-    }
-    g_settings_sync();
-    return {};
+    // GSettings signals a change only of a key read since its last signal, so each signal reads it again.
+    const auto onChanged = +[](GSettings* list, const gchar* key, std::function<void()>* call) {
+        g_strfreev(g_settings_get_strv(list, key));
+        (*call)();
+    };
+    g_signal_connect(m_list.get(), "changed::custom-keybindings", G_CALLBACK(onChanged), m_changed.get());
+    g_strfreev(g_settings_get_strv(m_list.get(), kListKey));
 }
 
-std::expected<void, std::string> GnomeCustomShortcut::writeList(bool withNorik) {
+std::expected<void, std::string> GnomeCustomShortcut::addToList() {
     const std::unique_ptr<gchar*, StrvFree> paths(g_settings_get_strv(m_list.get(), kListKey));
-    if (g_strv_contains(paths.get(), path) == withNorik) {
+    if (g_strv_contains(paths.get(), path)) {
         g_settings_sync();
         return {};
     }
-    std::vector<const gchar*> kept;
-    for (gchar** each = paths.get(); *each != nullptr; ++each) {
-        if (g_strcmp0(*each, path) != 0) {
-            kept.push_back(*each);
-        }
-    }
-    if (withNorik) {
-        kept.push_back(path);
-    }
-    kept.push_back(nullptr);
-    if (!g_settings_set_strv(m_list.get(), kListKey, kept.data())) {
+    std::vector<const gchar*> listed(paths.get(), paths.get() + g_strv_length(paths.get()));
+    listed.push_back(path);
+    listed.push_back(nullptr);
+    if (!g_settings_set_strv(m_list.get(), kListKey, listed.data())) {
         return std::unexpected("GNOME's list of custom shortcuts cannot be changed (it is locked)");
     }
     g_settings_sync();

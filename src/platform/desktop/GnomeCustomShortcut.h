@@ -2,6 +2,8 @@
 #pragma once
 
 #include <expected>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,15 +39,18 @@ public:
     [[nodiscard]] std::optional<GnomeShortcutEntry> current() const;
     // Adds the entry, or updates it in place. Fails with a sentence when GNOME's settings refuse the write.
     [[nodiscard]] std::expected<void, std::string> install(const GnomeShortcutEntry& entry);
-    // Takes the entry out of GNOME's list and clears its keys; nothing to do when it is not there.
-    [[nodiscard]] std::expected<void, std::string> remove();
+    // Calls `changed` each time GNOME's list of custom shortcuts changes, in this process or another (the
+    // user took Norik's entry out in GNOME's settings), from the main context; replaces an earlier call.
+    void watch(std::function<void()> changed);
 
 private:
     GnomeCustomShortcut(GObjectPtr<GSettings> list, GObjectPtr<GSettings> entry)
         : m_list(std::move(list)), m_entry(std::move(entry)) {}
     [[nodiscard]] bool listed() const;
-    [[nodiscard]] std::expected<void, std::string> writeList(bool withNorik);
+    [[nodiscard]] std::expected<void, std::string> addToList();
 
+    // Before the list, so that the list and its signal go first; on the heap, so that a move keeps its address.
+    std::unique_ptr<std::function<void()>> m_changed = std::make_unique<std::function<void()>>();
     GObjectPtr<GSettings> m_list;
     GObjectPtr<GSettings> m_entry;
 };

@@ -24,11 +24,13 @@ using platform::desktop::TriggerRoute;
 
 class DesktopTriggerTest : public ::testing::Test {
 protected:
+    void record(const Shortcut& shortcut) { m_registry.setShortcut(shortcut, core::shortcuts::reviewSelection()); }
     void SetUp() override {
         tests::ScopedEnvironment::set("XDG_SESSION_TYPE", "wayland");
         // GNOME's own schemas, on a backend that forgets.
         tests::ScopedEnvironment::set("GSETTINGS_BACKEND", "memory");
         m_registry.declare(core::shortcuts::reviewSelection());
+        m_registry.onKeyDown(core::shortcuts::reviewSelection(), [] {});
     }
 
     tests::ScopedEnvironment m_environment{{"XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "GSETTINGS_BACKEND"}};
@@ -39,43 +41,53 @@ protected:
     core::shortcuts::Registry m_registry{m_settings, m_hotKeys, [](const Shortcut&) { return ""; }};
 };
 
-TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutAndItsPressesTrigger) {
+TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutInsteadOfTheGrabAndOnlyItsPressesTrigger) {
     tests::ScopedEnvironment::set("XDG_CURRENT_DESKTOP", "KDE");
-    const platform::desktop::DbusMock portal({"--template", NORIK_TEST_PORTAL_TEMPLATE, "-p", "{}"},
+    const platform::desktop::DbusMock portal({"--template", NORIK_TEST_PORTAL_TEMPLATE},
                                              "org.freedesktop.portal.Desktop");
     int triggers = 0;
     DesktopTrigger trigger(m_registry, nullptr, [&] { ++triggers; });
     const TriggerRouteState state = trigger.state();
     ASSERT_EQ(state.route, TriggerRoute::portal);
-    // The mock assigns the preferred trigger it was sent.
     ASSERT_TRUE(platform::desktop::iterateUntil([&] { return !state.assignedTrigger().isEmpty(); }));
     EXPECT_EQ(state.assignedTrigger(), QStringLiteral("desktop: CTRL+ALT+space"));
+    EXPECT_TRUE(m_hotKeys.registered().empty()) << "the grab stayed beside the desktop's binding";
 
+    // The mock announces the press to another application's session before Norik's.
     const platform::desktop::GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     g_dbus_connection_call(bus.get(), "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
                            "dev.norik.Test", "Press", g_variant_new("(s)", "review-selection"), nullptr,
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
-    EXPECT_TRUE(platform::desktop::iterateUntil([&] { return triggers == 1; }));
+    ASSERT_TRUE(platform::desktop::iterateUntil([&] { return triggers > 0; }));
+    EXPECT_EQ(triggers, 1);
+
+    // A recorded shortcut is offered to the desktop anew, and its answer is what the settings show.
+    record(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift));
+    EXPECT_TRUE(platform::desktop::iterateUntil([&] { return state.assignedTrigger() == "desktop: CTRL+SHIFT+k"; }));
+    EXPECT_TRUE(m_hotKeys.registered().empty());
 }
 
-TEST_F(DesktopTriggerTest, GnomesCustomShortcutIsAddedOnRequestAndFollowsTheRecordedShortcut) {
+TEST_F(DesktopTriggerTest, GnomesCustomShortcutReplacesTheGrabOnceAddedAndFollowsTheRecordedShortcut) {
     tests::ScopedEnvironment::set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     DesktopTrigger trigger(m_registry, nullptr, [] {});
     const TriggerRouteState state = trigger.state();
     ASSERT_EQ(state.route, TriggerRoute::gnomeCustomShortcut);
     const auto gnome = platform::desktop::GnomeCustomShortcut::open();
     ASSERT_TRUE(gnome);
-    m_registry.setShortcut(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift),
-                           core::shortcuts::reviewSelection());
-    EXPECT_FALSE(state.gnomeEntryInstalled()) << "added before the user asked";
-    EXPECT_EQ(gnome->current(), std::nullopt);
+    record(Shortcut(Key::k, ModifierFlags::command | ModifierFlags::shift));
+    EXPECT_EQ(gnome->current(), std::nullopt) << "added before the user asked";
+    EXPECT_EQ(m_hotKeys.registered().size(), 1U) << "until GNOME runs it, only the grab reaches Norik";
 
     EXPECT_EQ(state.installGnomeEntry(), std::nullopt);
-    EXPECT_TRUE(state.gnomeEntryInstalled());
-    m_registry.setShortcut(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option),
-                           core::shortcuts::reviewSelection());
+    record(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option));
     EXPECT_EQ(gnome->current(), (platform::desktop::GnomeShortcutEntry{"Norik: review selection", "norik trigger",
                                                                        "<Control><Alt>space"}));
+    EXPECT_TRUE(m_hotKeys.registered().empty()) << "the grab stayed beside GNOME's binding";
+
+    // The user takes the entry out in GNOME's settings: the grab is all that is left, so it comes back.
+    const platform::desktop::GObjectPtr<GSettings> list(g_settings_new("org.gnome.settings-daemon.plugins.media-keys"));
+    g_settings_reset(list.get(), "custom-keybindings");
+    EXPECT_TRUE(platform::desktop::iterateUntil([&] { return m_hotKeys.registered().size() == 1; }));
 }
 
 } // namespace

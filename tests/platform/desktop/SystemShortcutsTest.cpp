@@ -2,7 +2,7 @@
 #include "platform/desktop/SystemShortcuts.h"
 
 #include <algorithm>
-#include <fstream>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -18,10 +18,6 @@ using core::shortcuts::Shortcut;
 
 const ModifierFlags kCtrlShift = ModifierFlags::command | ModifierFlags::shift;
 
-bool contains(const std::vector<Shortcut>& shortcuts, const Shortcut& shortcut) {
-    return std::ranges::find(shortcuts, shortcut) != shortcuts.end();
-}
-
 // The schemas compiled from tests/data/desktop, their defaults in memory, and a configuration folder of the
 // test's own: nothing of the machine's desktop is read.
 DesktopSources fixtureSources(const std::filesystem::path& configHome, bool desktopsPresent) {
@@ -32,18 +28,28 @@ DesktopSources fixtureSources(const std::filesystem::path& configHome, bool desk
                           .ibus = desktopsPresent};
 }
 
-TEST(DesktopShortcutsTest, GnomeIbusAndKdeTablesAddTheirBindingsAndAbsentDesktopsAddNothing) {
+// Each desktop's table from where that desktop keeps it; the parsers themselves are tested in the core.
+TEST(DesktopShortcutsTest, EachDesktopsTableAddsItsBindingsAndAbsentDesktopsAddNothing) {
     const tests::TemporaryFolder config;
-    std::ofstream(config.path() / "kglobalshortcutsrc") << "[kwin]\nShow Desktop=Meta+D,Meta+D,Peek at Desktop\n";
+    tests::writeFile(config.path() / "kglobalshortcutsrc", "[kwin]\nShow Desktop=Meta+D,Meta+D,Peek at Desktop\n");
+    tests::writeFile(config.path() / "xfce4/xfconf/xfce-perchannel-xml/xfce4-keyboard-shortcuts.xml",
+                     R"(<channel name="xfce4-keyboard-shortcuts"><property name="commands"><property name="custom">)"
+                     R"(<property name="&lt;Alt&gt;F2" type="string" value="xfce4-appfinder"/>)"
+                     "</property></property></channel>");
+    tests::writeFile(config.path() / "fcitx5/config", "[Hotkey/TriggerKeys]\n0=Shift+Super+space\n");
     const auto layout = core::shortcuts::KeyboardLayout::fromNames("us").value();
 
     const std::vector<Shortcut> found = desktopShortcuts(fixtureSources(config.path(), true), layout);
-    EXPECT_TRUE(contains(found, Shortcut(Key::f4, ModifierFlags::option))) << "window manager";
-    EXPECT_TRUE(contains(found, Shortcut(Key::l, ModifierFlags::control))) << "media keys";
-    EXPECT_TRUE(contains(found, Shortcut(Key::t, ModifierFlags::command | ModifierFlags::option))) << "custom";
-    EXPECT_TRUE(contains(found, Shortcut(Key::space, ModifierFlags::control))) << "IBus";
-    EXPECT_TRUE(contains(found, Shortcut(Key::d, ModifierFlags::control))) << "KDE";
-
+    for (const auto& [shortcut, table] :
+         {std::pair{Shortcut(Key::f4, ModifierFlags::option), "GNOME's window manager"},
+          std::pair{Shortcut(Key::l, ModifierFlags::control), "GNOME's media keys"},
+          std::pair{Shortcut(Key::t, ModifierFlags::command | ModifierFlags::option), "GNOME's custom shortcuts"},
+          std::pair{Shortcut(Key::space, ModifierFlags::control), "IBus"},
+          std::pair{Shortcut(Key::d, ModifierFlags::control), "KDE"},
+          std::pair{Shortcut(Key::f2, ModifierFlags::option), "Xfce"},
+          std::pair{Shortcut(Key::space, ModifierFlags::shift | ModifierFlags::control), "fcitx5"}}) {
+        EXPECT_NE(std::ranges::find(found, shortcut), found.end()) << table;
+    }
     const tests::TemporaryFolder empty;
     EXPECT_TRUE(desktopShortcuts(fixtureSources(empty.path(), false), layout).empty());
 }
