@@ -224,6 +224,11 @@ public:
         return values(window, atom(property), XCB_ATOM_ATOM);
     }
 
+    // The windows listed in a window property, such as the window manager's _NET_CLIENT_LIST on the root.
+    [[nodiscard]] QList<xcb_window_t> windowList(xcb_window_t window, const char* property) const {
+        return values(window, atom(property), XCB_ATOM_WINDOW);
+    }
+
     [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property,
                                               xcb_atom_t type = XCB_ATOM_WINDOW) const {
         const QList<std::uint32_t> found = values(window, property, type);
@@ -253,12 +258,7 @@ private:
     std::unique_ptr<QApplication> m_application;
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_NONE;
-<<<<<<< HEAD
-=======
-    xcb_atom_t m_activeWindowAtom = XCB_NONE;
-    xcb_atom_t m_clipboardAtom = XCB_NONE;
     QTemporaryDir m_windowManagerHome;
->>>>>>> i14
     std::unique_ptr<ClientProcess> m_windowManager;
     std::string m_error;
 };
