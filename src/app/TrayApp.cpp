@@ -45,7 +45,6 @@
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/autostart/Autostart.h"
 #include "platform/desktop/SystemShortcuts.h"
@@ -157,10 +156,7 @@ int runTrayApp(int argc, char** argv) {
     core::HistoryStore history(core::NorikStore::shared());
 
     platform::x11::X11HotKeyBackend& backend = (*hotKeys)->backend();
-    const auto describe = [&backend](const core::shortcuts::Shortcut& shortcut) {
-        return core::shortcuts::wordsDescription(shortcut, &backend.layout());
-    };
-    core::shortcuts::Registry shortcuts(settings, backend, describe);
+    core::shortcuts::Registry shortcuts(settings, backend);
     const MenuShortcutMonitor menuShortcuts(shortcuts);
     // Asked when a recorder meets a combination, on a connection of its own; built at the first question.
     std::unique_ptr<platform::SystemShortcuts> system;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,7 +29,6 @@
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/fake/FakeHotKeyBackend.h"
 #include "platform/fake/MemorySecretStore.h"
@@ -157,10 +155,7 @@ protected:
     core::NorikStore m_store{core::NorikStore::defaultLocation()};
     core::HistoryStore m_history{m_store};
     platform::FakeHotKeyBackend m_backend;
-    std::ostringstream m_shortcutOutput;
-    core::shortcuts::Registry m_registry{m_settings, m_backend,
-                                         [](const core::shortcuts::Shortcut& shortcut) { return shortcut.toJson(); },
-                                         m_shortcutOutput};
+    core::shortcuts::Registry m_registry{m_settings, m_backend};
     RecordingPresenter m_presenter;
     ScriptedCapture m_capture;
     SwitchableTrust m_trust;

@@ -26,7 +26,7 @@ TEST(OnboardingViewTest, StepOneTurnsDoneOnceCopyCanBeSentAndTheOtherStepsAct) {
     tests::TemporaryFolder folder;
     core::SettingsStore settings(folder.path() / "settings.json");
     platform::FakeHotKeyBackend hotKeys;
-    core::shortcuts::Registry registry(settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; });
+    core::shortcuts::Registry registry(settings, hotKeys);
     registry.declare(core::shortcuts::reviewSelection());
     const auto layout = core::shortcuts::KeyboardLayout::fromNames("us").value();
     RecorderContext shortcuts{registry, &layout, {}};
@@ -76,7 +76,7 @@ TEST_P(TriggerRouteStep, ShowsHowTheShortcutReachesNorik) {
     tests::TemporaryFolder folder;
     core::SettingsStore settings(folder.path() / "settings.json");
     platform::FakeHotKeyBackend hotKeys;
-    core::shortcuts::Registry registry(settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; });
+    core::shortcuts::Registry registry(settings, hotKeys);
     bool gnomeEntry = false;
     RecorderContext shortcuts{registry, nullptr, {}};
     shortcuts.triggerRoute = {.route = GetParam().route,

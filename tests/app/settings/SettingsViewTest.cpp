@@ -88,7 +88,7 @@ protected:
     core::NorikStore store;
     core::HistoryStore history;
     platform::FakeHotKeyBackend hotKeys;
-    core::shortcuts::Registry registry{settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; }};
+    core::shortcuts::Registry registry{settings, hotKeys};
     RecorderContext recorderContext{registry, nullptr, {}};
 
 private:

@@ -26,7 +26,7 @@ protected:
     tests::TemporaryFolder folder;
     core::SettingsStore settings{folder.path() / "settings.json"};
     platform::FakeHotKeyBackend hotKeys;
-    Registry registry{settings, hotKeys, [](const Shortcut&) { return ""; }};
+    Registry registry{settings, hotKeys};
     const KeyboardLayout layout = KeyboardLayout::fromNames("us").value();
     RecorderContext context{registry, &layout, {}};
     const Name name{"reviewSelection", Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option)};

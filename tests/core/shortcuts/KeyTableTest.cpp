@@ -22,23 +22,6 @@ TEST(KeyCodeTable, IsOneToOneBothWaysAndLeavesUnknownCodesOut) {
     EXPECT_EQ(keyForEvdevCode(KEY_SYSRQ), std::nullopt);
 }
 
-TEST(KeyCodeTable, MapsTheKeysWhereMacAndPcKeyboardsDiffer) {
-    const std::pair<Key, std::uint32_t> rows[] = {
-        {Key{10}, KEY_102ND}, // ISO section, left of Z on ISO keyboards
-        {Key::deleteKey, KEY_BACKSPACE},
-        {Key::deleteForward, KEY_DELETE},
-        {Key::help, KEY_INSERT},
-        {Key::keypadClear, KEY_NUMLOCK},
-        {Key::command, KEY_LEFTCTRL},
-        {Key::option, KEY_LEFTALT},
-        {Key::control, KEY_LEFTMETA},
-        {Key{102}, KEY_HANGEUL}, // Eisu
-    };
-    for (const auto& [key, evdev] : rows) {
-        EXPECT_EQ(evdevCode(key), evdev) << key.rawValue;
-    }
-}
-
 TEST(SpecialKeys, RoundTripThroughTheirKeysAndOnlyThem) {
     std::set<std::int64_t> codes;
     for (std::size_t index = 0; index < specialKeyCount; ++index) {

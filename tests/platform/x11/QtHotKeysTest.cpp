@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <QAbstractNativeEventFilter>
@@ -20,7 +19,6 @@
 #include "app/shortcuts/ObjectAssociation.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/XcbHandles.h"
@@ -96,10 +94,7 @@ protected:
         auto hotKeys = QtX11HotKeys::create();
         ASSERT_TRUE(hotKeys) << hotKeys.error();
         m_hotKeys = *std::move(hotKeys);
-        m_registry = std::make_unique<Registry>(
-            m_store, m_hotKeys->backend(),
-            [this](const Shortcut& shortcut) { return wordsDescription(shortcut, &m_hotKeys->backend().layout()); },
-            m_output);
+        m_registry = std::make_unique<Registry>(m_store, m_hotKeys->backend());
         m_registry->onKeyDown(m_name, [this] { ++m_downs; });
         m_registry->onKeyUp(m_name, [this] { ++m_ups; });
         auto injector = platform::x11::XcbConnection::open(s_server->display().c_str());
@@ -155,7 +150,6 @@ protected:
     std::unique_ptr<QtX11HotKeys> m_hotKeys;
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_store{m_folder.path() / "settings.json"};
-    std::ostringstream m_output;
     std::unique_ptr<Registry> m_registry;
     std::optional<platform::x11::XcbConnection> m_injector;
     const Name m_name{"reviewSelection", kOptionCommandSpace};
