@@ -24,14 +24,11 @@ inline bool contains(std::string_view text, std::string_view part) {
 
 // A review as a model returns it, with two issues in categories spelled the way models spell them.
 inline nlohmann::json tutorReply() {
-    return {
-        {"language", "en"},
-        {"corrected", "I have an apple."},
-        {"improved", "I've got an apple."},
-        {"issues",
-         {{{"excerpt", "I has"}, {"explanation", "The verb agrees with its subject: I have."}, {"category", "Grammar"}},
-          {{"excerpt", "a apple"}, {"explanation", "Before a vowel sound, use an."}, {"category", "word choice"}}}},
-        {"score", 4}};
+    return nlohmann::json::parse(
+        R"({"language": "en", "corrected": "I have an apple.", "improved": "I've got an apple.",
+        "issues": [{"excerpt": "I has", "explanation": "The verb agrees with its subject.", "category": "Grammar"},
+                   {"excerpt": "a apple", "explanation": "Before a vowel sound, use an.", "category": "word choice"}],
+        "score": 4})");
 }
 
 // A provider's recorded reply (by example file) with its text, at `pointer`, replaced by `reply`.
