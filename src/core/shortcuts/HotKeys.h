@@ -35,14 +35,11 @@ public:
 
     [[nodiscard]] bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled);
-    [[nodiscard]] bool isMenuOpen() const { return m_menuOpen; }
     void setMenuOpen(bool open);
 
     // While a menu is open: the key events that the menu sees, matched against the hot keys. True when one
     // matched and ran, so that the caller swallows the event.
     bool handleMenuKey(const Shortcut& pressed, EventType type);
-
-    [[nodiscard]] std::size_t count() const { return m_hotKeys.size(); }
 
 private:
     struct HotKey {

@@ -19,7 +19,6 @@ using norik::tests::readFile;
 using norik::tests::snapshot;
 using norik::tests::writeFile;
 using TempFolder = norik::tests::TemporaryFolder;
-using norik::tests::ScopedEnvironment;
 
 // A second, plain SQLite connection: the tests check and seed the file without going through the code
 // under test. Never creates the file.

@@ -83,9 +83,9 @@ protected:
 
 TEST_P(ProviderTest, TheKeyGoesOnlyInItsOwnHeaderAndNeverUnsafelyOrEmpty) {
     server.respond("POST", provider().chatPath, 200, provider().reply);
-    server.respond("GET", provider().listPath, 500, "{}");
+    server.respond("GET", provider().listPath, 200, "not json");
     ASSERT_TRUE(client()->complete("s", "u").has_value());
-    EXPECT_TRUE(provider().list(base(), "sk-secret-key", {}).empty());
+    EXPECT_TRUE(provider().list(base(), "sk-secret-key", {}).empty()) << "a listing never fails: it comes back empty";
     for (const auto& request : server.requests()) {
         for (const auto& [name, value] : request.headers) {
             const bool carriesKey = value.find("sk-secret-key") != std::string::npos;
@@ -105,12 +105,13 @@ TEST_P(ProviderTest, TheKeyGoesOnlyInItsOwnHeaderAndNeverUnsafelyOrEmpty) {
     EXPECT_EQ(server.requests().size(), sent);
 }
 
-TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewWithoutASuccess) {
+TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewOrListingWithoutASuccess) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(test::refusedPort()) + provider().apiPrefix;
     const auto unreachable = provider().client(refused, "key")->complete("s", "u");
     ASSERT_FALSE(unreachable.has_value());
     ASSERT_NE(unreachable.error().llmError(), nullptr);
     EXPECT_TRUE(unreachable.error().llmError()->is<LLMError::ProviderUnavailable>());
+    EXPECT_TRUE(provider().list(refused, "key", {}).empty());
 
     server.neverAnswer("POST", provider().chatPath);
     std::stop_source stop;
@@ -118,13 +119,6 @@ TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewWithoutASuccess) {
     ASSERT_TRUE(server.waitForRequests(1));
     stop.request_stop();
     EXPECT_FALSE(pending.get().has_value());
-}
-
-TEST_P(ProviderTest, AListingNeverFailsButComesBackEmpty) {
-    server.respond("GET", provider().listPath, 200, "not json");
-    EXPECT_TRUE(provider().list(base(), "key", {}).empty());
-    const std::string refused = "http://127.0.0.1:" + std::to_string(test::refusedPort());
-    EXPECT_TRUE(provider().list(refused, "key", {}).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, ProviderTest, testing::Values(&kAnthropic, &kOpenAI, &kLocal), providerName);
