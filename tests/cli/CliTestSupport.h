@@ -42,18 +42,10 @@ inline std::string anthropicBody(const nlohmann::json& reply) {
     return replyBody("anthropic-messages-200.json", "/content/0/text", reply);
 }
 
-// The first request message whose role is `role`, from any of the three wire formats.
-inline std::string messageText(const RecordedRequest& request, std::string_view role) {
-    const auto body = nlohmann::json::parse(request.body);
-    if (role == "system" && body.contains("system")) {
-        return body.at("system").get<std::string>();
-    }
-    for (const auto& message : body.at("messages")) {
-        if (message.at("role") == role) {
-            return message.at("content").get<std::string>();
-        }
-    }
-    return {};
+// Whether `text` went out in the request's JSON body, in any of the three wire formats.
+inline bool carries(const RecordedRequest& request, const std::string& text) {
+    const std::string escaped = nlohmann::json(text).dump();
+    return contains(request.body, std::string_view(escaped).substr(1, escaped.size() - 2));
 }
 
 // The built `norik` run as a child process with a temporary HOME and XDG folders of its own, no session
