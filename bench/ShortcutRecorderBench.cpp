@@ -6,7 +6,6 @@
 #include <chrono>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include <QApplication>
@@ -22,7 +21,6 @@
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/shortcuts/Recorder.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/NorikShortcuts.h"
 #include "platform/desktop/SystemShortcuts.h"
@@ -117,9 +115,7 @@ void recordedShortcutStoredAndRegistered(benchmark::State& state) {
     auto& backend = (*hotKeys)->backend();
     const tests::TemporaryFolder folder;
     core::SettingsStore store(folder.path() / "settings.json");
-    std::ostringstream printed;
-    Registry registry(
-        store, backend, [&](const Shortcut& s) { return wordsDescription(s, &backend.layout()); }, printed);
+    Registry registry(store, backend);
     registry.declare(reviewSelection());
     auto system = platform::SystemShortcuts::create(nullptr, busyDesktop(folder.path() / "config"));
     if (!system) {
@@ -212,10 +208,8 @@ void onboardingMapped(benchmark::State& state) {
     }
     const tests::TemporaryFolder folder;
     core::SettingsStore store(folder.path() / "settings.json");
-    std::ostringstream printed;
     auto& backend = (*hotKeys)->backend();
-    Registry registry(
-        store, backend, [&](const Shortcut& s) { return wordsDescription(s, &backend.layout()); }, printed);
+    Registry registry(store, backend);
     app::RecorderContext context{registry, &backend.layout(), {}};
     std::vector<double> samples;
     for (auto _ : state) {

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -14,7 +13,6 @@
 #include "Percentile.h"
 
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/X11HotKeyBackend.h"
@@ -50,10 +48,7 @@ void hotKeyDispatchLatency(benchmark::State& state) {
     }
     const tests::TemporaryFolder folder;
     core::SettingsStore store(folder.path() / "settings.json");
-    std::ostringstream output;
-    Registry registry(
-        store, **backend, [&](const Shortcut& shortcut) { return wordsDescription(shortcut, &(*backend)->layout()); },
-        output);
+    Registry registry(store, **backend);
     const Name name("reviewSelection", Shortcut(Key::space, ModifierFlags::option | ModifierFlags::command));
     registry.declare(name);
     std::optional<Clock::time_point> ran;

@@ -3,13 +3,11 @@
 // seconds given; then prints how often the wait returned. x11-idle-wakeups.sh runs it under strace.
 #include <chrono>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include <poll.h>
 
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/X11HotKeyBackend.h"
 #include "platform/x11/XcbHandles.h"
@@ -32,8 +30,7 @@ int main(int argc, char** argv) {
     }
     const tests::TemporaryFolder folder;
     core::SettingsStore store(folder.path() / "settings.json");
-    Registry registry(store, **backend,
-                      [&](const Shortcut& shortcut) { return wordsDescription(shortcut, &(*backend)->layout()); });
+    Registry registry(store, **backend);
     int presses = 0;
     for (const auto& [raw, shortcut] :
          {std::pair{"reviewSelection", Shortcut(Key::space, ModifierFlags::option | ModifierFlags::command)},

@@ -44,7 +44,6 @@
 #include "core/history/NorikStore.h"
 #include "core/preferences/Preferences.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/autostart/Autostart.h"
 #include "platform/desktop/SystemShortcuts.h"
@@ -148,11 +147,7 @@ private:
 TrayApp::TrayApp(QByteArray display, std::unique_ptr<InstanceService> instance, std::unique_ptr<QtX11HotKeys> hotKeys,
                  std::unique_ptr<X11SelectionCapture> capture)
     : m_display(std::move(display)), m_instance(std::move(instance)), m_hotKeys(std::move(hotKeys)),
-      m_capture(std::move(capture)),
-      m_shortcuts(m_settings, m_hotKeys->backend(),
-                  [layout = &m_hotKeys->backend().layout()](const core::shortcuts::Shortcut& shortcut) {
-                      return core::shortcuts::wordsDescription(shortcut, layout);
-                  }),
+      m_capture(std::move(capture)), m_shortcuts(m_settings, m_hotKeys->backend()),
       m_recorderContext{m_shortcuts, &m_hotKeys->backend().layout(),
                         [this](const core::shortcuts::Shortcut& shortcut) { return isSystemShortcut(shortcut); }},
       // Installed, the icon theme holds the symbolic icon, which panels recolour to suit themselves; a build

@@ -3,101 +3,49 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
 #include "support/ProviderExamples.h"
+#include "support/TestFiles.h"
 
 namespace norik::test {
-
-inline std::string fileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::vector<std::string> linesOf(std::string_view text) {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string line(text.substr(0, end));
-        if (line.ends_with('\r')) {
-            line.pop_back();
-        }
-        lines.push_back(std::move(line));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
-    return lines;
-}
-
-inline bool hasLine(std::string_view text, std::string_view line) {
-    const auto lines = linesOf(text);
-    return std::ranges::find(lines, line) != lines.end();
-}
 
 inline bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
-inline std::size_t occurrences(std::string_view text, std::string_view part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string_view::npos; at = text.find(part, at + part.size())) {
-        ++count;
-    }
-    return count;
-}
-
 // A review as a model returns it, with two issues in categories spelled the way models spell them.
 inline nlohmann::json tutorReply() {
-    return {
-        {"language", "en"},
-        {"corrected", "I have an apple."},
-        {"improved", "I've got an apple."},
-        {"issues",
-         {{{"excerpt", "I has"}, {"explanation", "The verb agrees with its subject: I have."}, {"category", "Grammar"}},
-          {{"excerpt", "a apple"}, {"explanation", "Before a vowel sound, use an."}, {"category", "word choice"}}}},
-        {"score", 4}};
+    return nlohmann::json::parse(
+        R"({"language": "en", "corrected": "I have an apple.", "improved": "I've got an apple.",
+        "issues": [{"excerpt": "I has", "explanation": "The verb agrees with its subject.", "category": "Grammar"},
+                   {"excerpt": "a apple", "explanation": "Before a vowel sound, use an.", "category": "word choice"}],
+        "score": 4})");
 }
 
-// The providers' recorded replies with their text replaced by `reply`.
+// A provider's recorded reply (by example file) with its text, at `pointer`, replaced by `reply`.
+inline std::string replyBody(const std::string& example, const char* pointer, const nlohmann::json& reply) {
+    auto body = nlohmann::json::parse(test::example(example));
+    body[nlohmann::json::json_pointer(pointer)] = reply.dump();
+    return body.dump();
+}
+
 inline std::string anthropicBody(const nlohmann::json& reply) {
-    auto body = nlohmann::json::parse(example("anthropic-messages-200.json"));
-    body["content"][0]["text"] = reply.dump();
-    return body.dump();
+    return replyBody("anthropic-messages-200.json", "/content/0/text", reply);
 }
 
-inline std::string openAIBody(const nlohmann::json& reply) {
-    auto body = nlohmann::json::parse(example("openai-chat-200.json"));
-    body["choices"][0]["message"]["content"] = reply.dump();
-    return body.dump();
-}
-
-inline std::string ollamaBody(const nlohmann::json& reply) {
-    auto body = nlohmann::json::parse(example("ollama-chat-200.json"));
-    body["message"]["content"] = reply.dump();
-    return body.dump();
-}
-
-// The first request message whose role is `role`, from any of the three wire formats.
-inline std::string messageText(const RecordedRequest& request, std::string_view role) {
-    const auto body = nlohmann::json::parse(request.body);
-    if (role == "system" && body.contains("system")) {
-        return body.at("system").get<std::string>();
-    }
-    for (const auto& message : body.at("messages")) {
-        if (message.at("role") == role) {
-            return message.at("content").get<std::string>();
-        }
-    }
-    return {};
+// Whether `text` went out in the request's JSON body, in any of the three wire formats.
+inline bool carries(const RecordedRequest& request, const std::string& text) {
+    const std::string escaped = nlohmann::json(text).dump();
+    return contains(request.body, std::string_view(escaped).substr(1, escaped.size() - 2));
 }
 
 // The built `norik` run as a child process with a temporary HOME and XDG folders of its own, no session
@@ -106,24 +54,9 @@ inline std::string messageText(const RecordedRequest& request, std::string_view 
 class CliTest : public ::testing::Test {
 protected:
     CliTest() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "norik-cli-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        m_root = pattern;
         for (const char* folder : {"home", "config", "data", "cache"}) {
-            std::filesystem::create_directories(m_root / folder);
+            std::filesystem::create_directory(m_root / folder);
         }
-        m_environment = {
-            {"HOME", (m_root / "home").string()},
-            {"XDG_CONFIG_HOME", configHome().string()},
-            {"XDG_DATA_HOME", dataHome().string()},
-            {"XDG_CACHE_HOME", (m_root / "cache").string()},
-            {"LANG", "C.UTF-8"},
-            {"NO_COLOR", "1"},
-            {"NORIK_ANTHROPIC_BASE_URL", m_server.baseUrl()},
-            {"NORIK_OPENAI_BASE_URL", m_server.baseUrl() + "/v1"},
-        };
         for (const char* passed : {"PATH", "TZ", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
             if (const char* value = std::getenv(passed)) {
                 m_environment[passed] = value;
@@ -131,27 +64,22 @@ protected:
         }
     }
 
-    ~CliTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
-
     [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }
     [[nodiscard]] std::filesystem::path dataHome() const { return m_root / "data"; }
 
-    [[nodiscard]] Launch launch(std::vector<std::string> arguments, std::string input = {}) const {
+    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {}) const {
         Launch result;
-        result.arguments.emplace_back(NORIK_BINARY);
+        result.arguments = {NORIK_BINARY};
         result.arguments.insert(result.arguments.end(), arguments.begin(), arguments.end());
+        result.input = std::move(input);
         for (const auto& [name, value] : m_environment) {
             result.environment.push_back(name + "=" + value);
         }
-        result.input = std::move(input);
         return result;
     }
 
-    Outcome norik(std::vector<std::string> arguments, std::string input = {}) const {
-        return runProcess(launch(std::move(arguments), std::move(input)));
+    Outcome norik(const std::vector<std::string>& arguments, std::string input = {}) const {
+        return runProcess(launch(arguments, std::move(input)));
     }
 
     // The stored reviews, read back through the command line.
@@ -162,18 +90,24 @@ protected:
     }
 
     [[nodiscard]] std::vector<RecordedRequest> requestsTo(std::string_view path) const {
-        std::vector<RecordedRequest> found;
-        for (RecordedRequest& request : m_server.requests()) {
-            if (request.path == path) {
-                found.push_back(std::move(request));
-            }
-        }
+        std::vector<RecordedRequest> found = m_server.requests();
+        std::erase_if(found, [&](const RecordedRequest& request) { return request.path != path; });
         return found;
     }
 
-    std::filesystem::path m_root;
+    tests::TemporaryFolder m_temporary;
+    const std::filesystem::path m_root = m_temporary.path();
     LoopbackServer m_server;
-    std::map<std::string, std::string> m_environment;
+    std::map<std::string, std::string> m_environment{
+        {"HOME", (m_root / "home").string()},
+        {"XDG_CONFIG_HOME", configHome().string()},
+        {"XDG_DATA_HOME", dataHome().string()},
+        {"XDG_CACHE_HOME", (m_root / "cache").string()},
+        {"LANG", "C.UTF-8"},
+        {"NO_COLOR", "1"},
+        {"NORIK_ANTHROPIC_BASE_URL", m_server.baseUrl()},
+        {"NORIK_OPENAI_BASE_URL", m_server.baseUrl() + "/v1"},
+    };
 };
 
 } // namespace norik::test

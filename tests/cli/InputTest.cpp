@@ -2,10 +2,10 @@
 #include "cli/Input.h"
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,146 +19,93 @@
 namespace norik::cli {
 namespace {
 
-// A pipe whose write end is fed by a thread, as a shell pipeline would feed standard input.
-class FedPipe {
-public:
-    explicit FedPipe(std::string data) {
-        EXPECT_EQ(::pipe2(m_ends.data(), O_CLOEXEC), 0);
-        m_writer = std::thread([this, data = std::move(data)] {
-            // A write to a closed pipe then fails with EPIPE instead of ending the test program.
-            sigset_t pipeSignal;
-            sigemptyset(&pipeSignal);
-            sigaddset(&pipeSignal, SIGPIPE);
-            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-            std::size_t written = 0;
-            while (written < data.size()) {
-                const ssize_t count = ::write(m_ends[1], data.data() + written, data.size() - written);
-                if (count <= 0) {
-                    break; // the reader closed its end
-                }
-                written += static_cast<std::size_t>(count);
-            }
-            m_written = written;
-            ::close(m_ends[1]);
-        });
-    }
-    ~FedPipe() { static_cast<void>(written()); }
-    FedPipe(const FedPipe&) = delete;
-    FedPipe& operator=(const FedPipe&) = delete;
-
-    [[nodiscard]] int readEnd() const { return m_ends[0]; }
-    void closeReadEnd() {
-        if (m_ends[0] >= 0) {
-            ::close(m_ends[0]);
-            m_ends[0] = -1;
-        }
-    }
-    // How much the writer got into the pipe before the read end was closed.
-    std::size_t written() {
-        closeReadEnd();
-        if (m_writer.joinable()) {
-            m_writer.join();
-        }
-        return m_written;
-    }
-
-private:
-    std::array<int, 2> m_ends{-1, -1};
-    std::thread m_writer;
-    std::size_t m_written = 0;
-};
-
-class StopEvent {
-public:
-    StopEvent() : m_descriptor(::eventfd(0, EFD_CLOEXEC)) {}
-    ~StopEvent() { ::close(m_descriptor); }
-    StopEvent(const StopEvent&) = delete;
-    StopEvent& operator=(const StopEvent&) = delete;
-
-    [[nodiscard]] int descriptor() const { return m_descriptor; }
-    void trigger() const {
-        const std::uint64_t one = 1;
-        EXPECT_EQ(::write(m_descriptor, &one, sizeof one), static_cast<ssize_t>(sizeof one));
-    }
-
-private:
-    int m_descriptor;
-};
-
 std::string repeated(std::string_view unit, std::size_t times) {
     std::string text;
-    text.reserve(unit.size() * times);
     for (std::size_t index = 0; index < times; ++index) {
         text.append(unit);
     }
     return text;
 }
 
+class InputTest : public ::testing::Test {
+protected:
+    ~InputTest() override { ::close(m_stop); }
+
+    // A pipe holding `data` and closed for writing when `data` is small; a pipe nobody writes to otherwise.
+    static std::array<int, 2> pipeOf(const std::string& data = {}) {
+        std::array<int, 2> ends{-1, -1};
+        EXPECT_EQ(::pipe2(ends.data(), O_CLOEXEC), 0);
+        if (!data.empty()) {
+            EXPECT_EQ(::write(ends[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
+            ::close(std::exchange(ends[1], -1));
+        }
+        return ends;
+    }
+
+    // Reads the review input while a thread feeds `data` into a pipe, as a shell pipeline feeds standard
+    // input; also gives how much got in before the read end closed.
+    std::pair<std::expected<std::string, ReadError>, std::size_t> readFed(const std::string& data) const {
+        const std::array<int, 2> ends = pipeOf();
+        std::size_t written = 0;
+        std::thread writer([&] {
+            // A write to a closed pipe then fails with EPIPE instead of ending the test program.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            for (ssize_t count = 0; written < data.size(); written += static_cast<std::size_t>(count)) {
+                if ((count = ::write(ends[1], data.data() + written, data.size() - written)) <= 0) {
+                    break; // the reader closed its end
+                }
+            }
+            ::close(ends[1]);
+        });
+        auto read = readReviewInput(ends[0], m_stop);
+        ::close(ends[0]);
+        writer.join();
+        return {std::move(read), written};
+    }
+
+    const int m_stop = ::eventfd(0, EFD_CLOEXEC);
+};
+
 // Whatever the input, stopping early must not change what gets reviewed.
-TEST(ReadReviewInputTest, ReviewsTheSameTextAsTheWholeInputWouldGive) {
-    const std::vector<std::pair<std::string, std::string>> inputs{
-        {"short text", "  Ein kurzer Text.\n"},
-        {"long words", repeated("word ", 200'000)},
-        {"combining marks at every chunk edge", repeated("e\xcc\x81", 400'000)},
-        {"flags, which pair up", repeated("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa", 150'000)},
-        {"long leading whitespace", repeated(" \n", 300'000) + repeated("Satz. ", 1000)},
-        {"no more than the limit", std::string(core::kReviewTextLimit, 'a') + std::string(1'000'000, ' ')},
-    };
-    const StopEvent stop;
-    for (const auto& [name, input] : inputs) {
-        FedPipe pipe{input};
-        const auto read = readReviewInput(pipe.readEnd(), stop.descriptor());
-        ASSERT_TRUE(read.has_value()) << name << ": " << read.error().message;
+TEST_F(InputTest, ReviewsTheSameTextAsTheWholeInputWouldGive) {
+    for (const std::string& input :
+         {std::string("  Ein kurzer Text.\n"), repeated("e\xcc\x81", 400'000),
+          repeated("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa", 150'000), repeated(" \n", 300'000) + repeated("Satz. ", 1000),
+          std::string(core::kReviewTextLimit, 'a') + std::string(1'000'000, ' ')}) {
+        const auto read = readFed(input).first;
+        ASSERT_TRUE(read.has_value()) << read.error().message;
         const auto fromRead = core::prepareReviewText(*read);
         const auto fromWhole = core::prepareReviewText(input);
-        ASSERT_EQ(fromRead.has_value(), fromWhole.has_value()) << name;
-        EXPECT_EQ(fromRead->text, fromWhole->text) << name;
-        EXPECT_EQ(fromRead->note, fromWhole->note) << name;
+        EXPECT_EQ(fromRead->text, fromWhole->text) << input.substr(0, 20);
+        EXPECT_EQ(fromRead->note, fromWhole->note) << input.substr(0, 20);
     }
-}
-
-TEST(ReadReviewInputTest, StopsReadingOnceTheCutIsKnown) {
     const std::string endless = repeated("word ", 4'000'000);
-    const StopEvent stop;
-    FedPipe pipe{endless};
-    const auto read = readReviewInput(pipe.readEnd(), stop.descriptor());
+    const auto [read, written] = readFed(endless);
     ASSERT_TRUE(read.has_value());
-    EXPECT_LT(read->size(), endless.size() / 10);
-    EXPECT_LT(pipe.written(), endless.size()) << "the writer was never cut off";
+    EXPECT_LT(written, endless.size()) << "reading goes on after the cut is known";
 }
 
-TEST(ReadInputTest, AStopEndsAWaitingRead) {
-    std::array<int, 2> silent{};
-    ASSERT_EQ(::pipe2(silent.data(), O_CLOEXEC), 0);
-    const StopEvent stop;
-    std::thread stopper([&stop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds{50});
-        stop.trigger();
-    });
-    const auto review = readReviewInput(silent[0], stop.descriptor());
-    const auto line = readLine(silent[0], stop.descriptor());
-    stopper.join();
-    ASSERT_FALSE(review.has_value());
-    EXPECT_EQ(review.error().kind, ReadError::Kind::interrupted);
-    ASSERT_FALSE(line.has_value());
-    EXPECT_EQ(line.error().kind, ReadError::Kind::interrupted);
+TEST_F(InputTest, ReadLineTakesOneLineAndAStopOrAFailureEndsAnyRead) {
+    const std::array<int, 2> lines = pipeOf("sk-key\r\nsecond\nthird");
+    for (const char* line : {"sk-key", "second", "third", ""}) {
+        EXPECT_EQ(readLine(lines[0], m_stop), line);
+    }
+    ::close(lines[0]);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(readLine(nowhere, m_stop).error().kind, ReadError::Kind::failed);
+    ::close(nowhere);
+
+    // A pipe nobody writes to: only the stop can end the read.
+    const std::array<int, 2> silent = pipeOf();
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(m_stop, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_EQ(readReviewInput(silent[0], m_stop).error().kind, ReadError::Kind::interrupted);
+    EXPECT_EQ(readLine(silent[0], m_stop).error().kind, ReadError::Kind::interrupted);
     ::close(silent[0]);
     ::close(silent[1]);
-}
-
-TEST(ReadInputTest, ReadLineTakesOneLineAndLeavesTheRest) {
-    const StopEvent stop;
-    FedPipe pipe{"sk-key\r\nsecond\nthird"};
-    EXPECT_EQ(readLine(pipe.readEnd(), stop.descriptor()), "sk-key");
-    EXPECT_EQ(readLine(pipe.readEnd(), stop.descriptor()), "second");
-    EXPECT_EQ(readLine(pipe.readEnd(), stop.descriptor()), "third");
-    EXPECT_EQ(readLine(pipe.readEnd(), stop.descriptor()), "");
-
-    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const auto failed = readLine(nowhere, stop.descriptor());
-    ::close(nowhere);
-    ASSERT_FALSE(failed.has_value());
-    EXPECT_EQ(failed.error().kind, ReadError::Kind::failed);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -59,8 +60,7 @@ bool drain(int descriptor, std::string& into) {
 
 void closeDescriptor(int& descriptor) {
     if (descriptor >= 0) {
-        ::close(descriptor);
-        descriptor = -1;
+        ::close(std::exchange(descriptor, -1));
     }
 }
 
@@ -71,8 +71,8 @@ ChildProcess::ChildProcess(const Launch& launch)
     // A child that exits without reading all of its input must not take the test down with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     Channel input = openChannel(launch.inputOnTerminal, true);
-    Channel output = openChannel(launch.outputOnTerminal, false);
-    Channel errors = openChannel(launch.errorsOnTerminal, false);
+    Channel output = openChannel(false, false);
+    Channel errors = openChannel(false, false);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -11,14 +11,12 @@
 
 namespace norik::test {
 
-// How a child's standard streams are connected: a pipe each, or a pseudo-terminal of its own.
+// A child's standard streams are pipes, except that its input can be a pseudo-terminal of its own.
 struct Launch {
     std::vector<std::string> arguments;   // the program first
     std::vector<std::string> environment; // "NAME=value", the whole environment of the child
     std::string input;                    // written to standard input, which is then closed
     bool inputOnTerminal = false;
-    bool outputOnTerminal = false;
-    bool errorsOnTerminal = false;
 };
 
 struct Outcome {

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,10 +22,7 @@ namespace norik::test {
 namespace {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // cpp-httplib records the peer and local address as if they were request headers; they were not sent.
@@ -64,8 +62,6 @@ struct Script {
     LoopbackServer::Headers headers;
     std::optional<std::chrono::milliseconds> delay;
     bool never = false;
-    std::size_t pieces = 0;
-    std::chrono::milliseconds gap{0};
 };
 
 } // namespace
@@ -111,7 +107,7 @@ struct LoopbackServer::Impl {
         auto found = scripts.find({record.method, record.path + "?" + record.query});
         if (found == scripts.end())
             found = scripts.find({record.method, record.path});
-        const Script script = found != scripts.end() ? found->second : Script{404, {}, {}, std::nullopt, false, 0, {}};
+        const Script script = found != scripts.end() ? found->second : Script{404, {}, {}, std::nullopt, false};
         recorded.push_back(std::move(record));
         changed.notify_all();
 
@@ -120,30 +116,7 @@ struct LoopbackServer::Impl {
         else if (script.delay)
             changed.wait_for(lock, *script.delay, [&] { return stopping; });
         lock.unlock();
-
-        if (script.pieces > 0)
-            applyInPieces(script, response);
-        else
-            apply(script, response);
-    }
-
-    // Keeps the connection busy but slow: each piece leaves only after the gap, cut short when stopping.
-    void applyInPieces(const Script& script, httplib::Response& response) {
-        response.status = script.status;
-        const std::size_t size = (script.body.size() + script.pieces - 1) / script.pieces;
-        response.set_chunked_content_provider(
-            "application/json", [this, script, size](std::size_t offset, httplib::DataSink& sink) {
-                if (offset >= script.body.size()) {
-                    sink.done();
-                    return true;
-                }
-                if (offset > 0) {
-                    std::unique_lock lock{mutex};
-                    if (changed.wait_for(lock, script.gap, [&] { return stopping; }))
-                        return false;
-                }
-                return sink.write(script.body.data() + offset, std::min(size, script.body.size() - offset));
-            });
+        apply(script, response);
     }
 
     static void apply(const Script& script, httplib::Response& response) {
@@ -223,25 +196,18 @@ int LoopbackServer::port() const {
 void LoopbackServer::respond(std::string method, std::string path, int status, std::string body, Headers headers) {
     std::lock_guard lock{m_impl->mutex};
     m_impl->scripts[{std::move(method), std::move(path)}] =
-        Script{status, std::move(body), std::move(headers), std::nullopt, false, 0, {}};
+        Script{status, std::move(body), std::move(headers), std::nullopt, false};
 }
 
 void LoopbackServer::respondSlowly(std::string method, std::string path, std::chrono::milliseconds delay, int status,
                                    std::string body) {
     std::lock_guard lock{m_impl->mutex};
-    m_impl->scripts[{std::move(method), std::move(path)}] = Script{status, std::move(body), {}, delay, false, 0, {}};
-}
-
-void LoopbackServer::respondInPieces(std::string method, std::string path, int status, std::string body,
-                                     std::size_t pieces, std::chrono::milliseconds gap) {
-    std::lock_guard lock{m_impl->mutex};
-    m_impl->scripts[{std::move(method), std::move(path)}] =
-        Script{status, std::move(body), {}, std::nullopt, false, pieces, gap};
+    m_impl->scripts[{std::move(method), std::move(path)}] = Script{status, std::move(body), {}, delay, false};
 }
 
 void LoopbackServer::neverAnswer(std::string method, std::string path) {
     std::lock_guard lock{m_impl->mutex};
-    m_impl->scripts[{std::move(method), std::move(path)}] = Script{503, {}, {}, std::nullopt, true, 0, {}};
+    m_impl->scripts[{std::move(method), std::move(path)}] = Script{503, {}, {}, std::nullopt, true};
 }
 
 std::vector<RecordedRequest> LoopbackServer::requests() const {

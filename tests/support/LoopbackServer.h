@@ -46,9 +46,6 @@ public:
     // The delay is cut short when the server stops, so a test never waits for it in teardown.
     void respondSlowly(std::string method, std::string path, std::chrono::milliseconds delay, int status,
                        std::string body);
-    // Sends the body chunked in `pieces` parts of about equal size, waiting `gap` before each but the first.
-    void respondInPieces(std::string method, std::string path, int status, std::string body, std::size_t pieces,
-                         std::chrono::milliseconds gap);
     // Reads the request and holds the connection without answering until the server stops.
     void neverAnswer(std::string method, std::string path);
 

@@ -28,9 +28,6 @@ public:
     [[nodiscard]] static std::vector<std::string> listModels(const std::string& apiKey, std::stop_token stop = {},
                                                              const std::string& baseUrl = defaultBaseUrl());
 
-    [[nodiscard]] const std::string& apiKey() const { return m_apiKey; }
-    [[nodiscard]] const std::string& model() const { return m_model; }
-
 private:
     std::string m_apiKey;
     std::string m_model;

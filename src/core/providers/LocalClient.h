@@ -25,9 +25,6 @@ public:
     [[nodiscard]] std::expected<std::string, ReviewError> complete(const std::string& system, const std::string& user,
                                                                    std::stop_token stop = {}) const override;
 
-    [[nodiscard]] const std::string& endpoint() const { return m_endpoint; }
-    [[nodiscard]] const std::string& model() const { return m_model; }
-
 private:
     std::string m_endpoint;
     std::string m_model;

@@ -36,9 +36,6 @@ public:
     // Reasoning models (and models tuned from them) reject any temperature but their default with HTTP 400.
     [[nodiscard]] static bool isReasoningModelId(std::string_view id);
 
-    [[nodiscard]] const std::string& apiKey() const { return m_apiKey; }
-    [[nodiscard]] const std::string& model() const { return m_model; }
-
 private:
     std::string m_apiKey;
     std::string m_model;

@@ -30,7 +30,7 @@ struct HotKeyChord {
 
 [[nodiscard]] HotKeyChord chordFor(const Shortcut& shortcut);
 
-// A platform's status for a refused registration, printed as a decimal number; never 0.
+// A platform's status for a refused registration; never 0.
 using HotKeyStatus = std::int64_t;
 
 // Statuses of refusals that the platform did not report itself.

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include <iterator>
-#include <ostream>
 
 namespace norik::core::shortcuts {
 
@@ -33,8 +32,7 @@ HotKeyChord chordFor(const Shortcut& shortcut) {
     };
 }
 
-HotKeys::HotKeys(HotKeyBackend& backend, Describer describe, std::ostream& out)
-    : m_backend(backend), m_describe(std::move(describe)), m_out(out) {
+HotKeys::HotKeys(HotKeyBackend& backend) : m_backend(backend) {
     m_backend.setEventHandler([this](std::uint32_t id, EventType type) { dispatch(id, type); });
     m_backend.setLossHandler([this](std::uint32_t id) { lost(id); });
 }
@@ -56,7 +54,6 @@ bool HotKeys::tryRegister(std::int64_t id, const Shortcut& shortcut) {
         result = m_backend.registerHotKey(static_cast<std::uint32_t>(id), chordFor(shortcut));
     }
     if (!result) {
-        m_out << "Error registering hotkey " << m_describe(shortcut) << ": " << result.error() << std::endl;
         failed(shortcut);
     }
     return result.has_value();

@@ -4,9 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <string>
-
-#include <iosfwd>
 
 #include "core/shortcuts/HotKeyBackend.h"
 #include "core/shortcuts/Shortcut.h"
@@ -20,16 +17,14 @@ namespace norik::core::shortcuts {
 class HotKeys {
 public:
     using Callback = std::function<void(const Shortcut&)>;
-    using Describer = std::function<std::string(const Shortcut&)>;
     using FailureHandler = std::function<void(const Shortcut&)>;
 
-    // `describe` renders the shortcut in the "Error registering hotkey" line written to `out`.
-    HotKeys(HotKeyBackend& backend, Describer describe, std::ostream& out);
+    explicit HotKeys(HotKeyBackend& backend);
     HotKeys(const HotKeys&) = delete;
     HotKeys& operator=(const HotKeys&) = delete;
     ~HotKeys();
 
-    // A refused registration is printed, told to the failure handler and leaves no hot key.
+    // A refused registration is told to the failure handler and leaves no hot key.
     void registerShortcut(const Shortcut& shortcut, Callback onKeyDown, Callback onKeyUp);
     // Removes every hot key with this shortcut.
     void unregisterShortcut(const Shortcut& shortcut);
@@ -40,14 +35,11 @@ public:
 
     [[nodiscard]] bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled);
-    [[nodiscard]] bool isMenuOpen() const { return m_menuOpen; }
     void setMenuOpen(bool open);
 
     // While a menu is open: the key events that the menu sees, matched against the hot keys. True when one
     // matched and ran, so that the caller swallows the event.
     bool handleMenuKey(const Shortcut& pressed, EventType type);
-
-    [[nodiscard]] std::size_t count() const { return m_hotKeys.size(); }
 
 private:
     struct HotKey {
@@ -66,9 +58,7 @@ private:
     static void run(const HotKey& hotKey, EventType type);
 
     HotKeyBackend& m_backend;
-    Describer m_describe;
     FailureHandler m_onFailure;
-    std::ostream& m_out;
     std::map<std::int64_t, HotKey> m_hotKeys;
     std::int64_t m_lastId = 0;
     bool m_enabled = true;

@@ -27,8 +27,7 @@ EventSubscription::~EventSubscription() {
     }
 }
 
-Registry::Registry(SettingsStore& store, HotKeyBackend& backend, HotKeys::Describer describe, std::ostream& out)
-    : m_store(store), m_hotKeys(backend, std::move(describe), out) {
+Registry::Registry(SettingsStore& store, HotKeyBackend& backend) : m_store(store), m_hotKeys(backend) {
     m_hotKeys.setFailureHandler([this](const Shortcut& shortcut) { registrationFailed(shortcut); });
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <set>
@@ -52,8 +51,9 @@ class Registry {
 public:
     using Action = std::function<void()>;
 
-    // `describe` renders shortcuts in the printed registration error line.
-    Registry(SettingsStore& store, HotKeyBackend& backend, HotKeys::Describer describe, std::ostream& out = std::cout);
+    // A shortcut that cannot be registered, or whose registration the system drops, is posted as
+    // hotKeyRegistrationDidFail under every name that stores it; nothing is written anywhere else.
+    Registry(SettingsStore& store, HotKeyBackend& backend);
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
     ~Registry();

@@ -107,8 +107,7 @@ protected:
     core::NorikStore m_store{core::NorikStore::defaultLocation()};
     core::HistoryStore m_history{m_store};
     platform::FakeHotKeyBackend m_backend;
-    core::shortcuts::Registry m_registry{m_settings, m_backend,
-                                         [](const core::shortcuts::Shortcut& shortcut) { return shortcut.toJson(); }};
+    core::shortcuts::Registry m_registry{m_settings, m_backend};
     RecordingPresenter m_presenter;
     ScriptedCapture m_capture;
     SwitchableTrust m_trust;

@@ -28,7 +28,7 @@ TEST(OnboardingViewTest, TheStepsActAndGetStartedIsWhatReturnPresses) {
     tests::TemporaryFolder folder;
     core::SettingsStore settings(folder.path() / "settings.json");
     platform::FakeHotKeyBackend hotKeys;
-    core::shortcuts::Registry registry(settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; });
+    core::shortcuts::Registry registry(settings, hotKeys);
     registry.declare(core::shortcuts::reviewSelection());
     const auto layout = core::shortcuts::KeyboardLayout::fromNames("us").value();
     RecorderContext shortcuts{registry, &layout, {}};

@@ -93,7 +93,7 @@ protected:
     core::NorikStore store{folder.path() / "norik.store"};
     core::HistoryStore history{store};
     platform::FakeHotKeyBackend hotKeys;
-    core::shortcuts::Registry registry{settings, hotKeys, [](const core::shortcuts::Shortcut&) { return ""; }};
+    core::shortcuts::Registry registry{settings, hotKeys};
     RecorderContext recorderContext{registry, nullptr, {}};
 
 private:

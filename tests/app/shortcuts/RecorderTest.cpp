@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include <QAction>
@@ -18,7 +17,6 @@
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/shortcuts/ShortcutBinding.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/Description.h"
 #include "core/shortcuts/KeyTable.h"
 #include "platform/desktop/SystemShortcuts.h"
 
@@ -41,9 +39,7 @@ protected:
         ASSERT_TRUE(hotKeys) << hotKeys.error();
         m_hotKeys = *std::move(hotKeys);
         auto& backend = m_hotKeys->backend();
-        m_registry = std::make_unique<Registry>(
-            m_store, backend, [&backend](const Shortcut& s) { return wordsDescription(s, &backend.layout()); },
-            m_printed);
+        m_registry = std::make_unique<Registry>(m_store, backend);
         m_registry->declare(m_review);
         m_registry->onKeyDown(m_review, [this] { ++m_fired; });
         auto system = platform::SystemShortcuts::create(nullptr, platform::DesktopSources{});
@@ -117,7 +113,6 @@ protected:
 
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_store{m_folder.path() / "settings.json"};
-    std::ostringstream m_printed;
     std::unique_ptr<QtX11HotKeys> m_hotKeys;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<platform::SystemShortcuts> m_system;

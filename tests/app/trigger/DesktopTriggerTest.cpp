@@ -38,7 +38,7 @@ protected:
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_settings{m_folder.path() / "settings.json"};
     platform::FakeHotKeyBackend m_hotKeys;
-    core::shortcuts::Registry m_registry{m_settings, m_hotKeys, [](const Shortcut&) { return ""; }};
+    core::shortcuts::Registry m_registry{m_settings, m_hotKeys};
 };
 
 TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutInsteadOfTheGrabAndOnlyItsPressesTrigger) {

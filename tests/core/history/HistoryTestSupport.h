@@ -2,11 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <expected>
 #include <filesystem>
 #include <string>
-#include <type_traits>
 
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -22,7 +19,6 @@ using norik::tests::readFile;
 using norik::tests::snapshot;
 using norik::tests::writeFile;
 using TempFolder = norik::tests::TemporaryFolder;
-using norik::tests::ScopedEnvironment;
 
 // A second, plain SQLite connection: the tests check and seed the file without going through the code
 // under test. Never creates the file.
@@ -30,7 +26,7 @@ class RawDatabase {
 public:
     explicit RawDatabase(const std::filesystem::path& file) {
         sqlite3* raw = nullptr;
-        m_opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK) << file;
         m_database = raw;
         sqlite3_busy_timeout(m_database, 5000);
     }
@@ -38,42 +34,26 @@ public:
     RawDatabase(const RawDatabase&) = delete;
     RawDatabase& operator=(const RawDatabase&) = delete;
 
-    // The first column of the first row; a statement without rows gives T{}.
-    template <typename T> [[nodiscard]] std::expected<T, std::string> tryValue(const std::string& sql) const {
-        if (m_opened != SQLITE_OK) {
-            return std::unexpected(sqlite3_errstr(m_opened));
-        }
+    // The first column of the first row as text; empty for a statement without rows.
+    [[nodiscard]] std::string text(const std::string& sql) const {
         sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(m_database, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-            return std::unexpected(sqlite3_errmsg(m_database));
-        }
-        std::expected<T, std::string> value = T{};
+        EXPECT_EQ(sqlite3_prepare_v2(m_database, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
+            << sql << ": " << sqlite3_errmsg(m_database);
         const int stepped = sqlite3_step(statement);
-        if (stepped == SQLITE_ROW) {
-            if constexpr (std::is_same_v<T, std::int64_t>) {
-                value = sqlite3_column_int64(statement, 0);
-            } else {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-                value = text != nullptr ? text : "";
-            }
-        } else if (stepped != SQLITE_DONE) {
-            value = std::unexpected(sqlite3_errmsg(m_database));
-        }
+        EXPECT_TRUE(stepped == SQLITE_ROW || stepped == SQLITE_DONE) << sql << ": " << sqlite3_errmsg(m_database);
+        const auto* text = stepped == SQLITE_ROW ? sqlite3_column_text(statement, 0) : nullptr;
+        std::string value = text != nullptr ? reinterpret_cast<const char*>(text) : "";
         sqlite3_finalize(statement);
         return value;
     }
-    template <typename T> [[nodiscard]] T value(const std::string& sql) const {
-        auto result = tryValue<T>(sql);
-        EXPECT_TRUE(result.has_value()) << sql << ": " << result.error();
-        return result.value_or(T{});
+    [[nodiscard]] std::int64_t integer(const std::string& sql) const {
+        const std::string value = text(sql);
+        return value.empty() ? 0 : std::stoll(value);
     }
-    [[nodiscard]] std::int64_t integer(const std::string& sql) const { return value<std::int64_t>(sql); }
-    [[nodiscard]] std::string text(const std::string& sql) const { return value<std::string>(sql); }
     void execute(const std::string& sql) const { static_cast<void>(text(sql)); }
 
 private:
     sqlite3* m_database = nullptr;
-    int m_opened = SQLITE_OK;
 };
 
 inline TutorResult reviewWithCategories(std::initializer_list<std::string> categories) {
@@ -86,13 +66,7 @@ inline TutorResult reviewWithCategories(std::initializer_list<std::string> categ
 
 // Bytes that are no SQLite database, with no SQLite header.
 inline std::string garbage() {
-    std::string bytes(4096, '\0');
-    std::uint32_t state = 0x2545F491;
-    for (char& byte : bytes) {
-        state = state * 1664525 + 1013904223;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
+    return std::string(4096, '\x5a');
 }
 
 } // namespace norik::core::testing

@@ -8,31 +8,23 @@
 namespace norik::core::shortcuts {
 namespace {
 
-TEST(ShortcutModifiers, ConvertBetweenEventFlagsAndCarbonBitsDroppingEverythingElse) {
-    struct Row {
-        ModifierFlags flag;
-        std::int64_t carbonBit;
-    };
-    const Row rows[] = {{ModifierFlags::shift, 0x200},
-                        {ModifierFlags::control, 0x1000},
-                        {ModifierFlags::option, 0x800},
-                        {ModifierFlags::command, 0x100},
-                        {ModifierFlags::function, 0x20000}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(flagsToCarbon(row.flag), row.carbonBit) << row.flag.rawValue;
-        EXPECT_EQ(carbonToFlags(row.carbonBit), row.flag) << row.carbonBit;
+const Shortcut kCtrlAltSpace(Key::space, ModifierFlags::option | ModifierFlags::command);
+
+TEST(ShortcutTest, ModifierConversionsDropLocksAndSideBits) {
+    for (const ModifierFlags flag : {ModifierFlags::shift, ModifierFlags::control, ModifierFlags::option,
+                                     ModifierFlags::command, ModifierFlags::function}) {
+        EXPECT_EQ(carbonToFlags(flagsToCarbon(flag)), flag) << flag.rawValue;
     }
     // Caps lock (0x400 Carbon, 0x10000 flags), the right-hand Carbon bits and the numeric pad flag go.
-    EXPECT_EQ(normalizedCarbon(0x400 | 0x2000 | 0x4000 | 0x8000 | 0x100 | 0x800), 0x900);
-    EXPECT_EQ(flagsToCarbon(ModifierFlags{0x10000 | 0x200000} | ModifierFlags::shift), 0x200);
-    EXPECT_EQ(Shortcut(Key::space, ModifierFlags::option | ModifierFlags::command).carbonModifiers, 2304);
-    EXPECT_EQ(Shortcut::fromCarbon(49, 2304 | 0x400), Shortcut(Key::space, ModifierFlags{0x180000}));
+    EXPECT_EQ(normalizedCarbon(0x400 | 0x2000 | 0x4000 | 0x8000 | kCtrlAltSpace.carbonModifiers),
+              kCtrlAltSpace.carbonModifiers);
+    EXPECT_EQ(flagsToCarbon(ModifierFlags{0x10000 | 0x200000} | ModifierFlags::shift),
+              flagsToCarbon(ModifierFlags::shift));
+    EXPECT_EQ(Shortcut::fromCarbon(49, kCtrlAltSpace.carbonModifiers | 0x400), kCtrlAltSpace);
 }
 
-TEST(ShortcutJson, WritesTheTwoMembersInOrderAndReadsOnlyWellFormedObjects) {
-    const Shortcut shortcut(Key::space, ModifierFlags::option | ModifierFlags::command);
-    EXPECT_EQ(shortcut.toJson(), R"({"carbonKeyCode":49,"carbonModifiers":2304})");
-    EXPECT_EQ(Shortcut::fromJson(shortcut.toJson()), shortcut);
+TEST(ShortcutTest, JsonRoundTripsAndOnlyWellFormedObjectsRead) {
+    EXPECT_EQ(kCtrlAltSpace.toJson(), R"({"carbonKeyCode":49,"carbonModifiers":2304})");
     EXPECT_EQ(Shortcut::fromJson(R"({ "carbonModifiers": 256, "carbonKeyCode": 40, "extra": true })"),
               Shortcut(Key::k, ModifierFlags::command));
     EXPECT_EQ(Shortcut::fromJson(R"({"carbonKeyCode":40,"carbonModifiers":1024})")->carbonModifiers, 0);
@@ -42,13 +34,8 @@ TEST(ShortcutJson, WritesTheTwoMembersInOrderAndReadsOnlyWellFormedObjects) {
     }
 }
 
-TEST(ShortcutValues, NamesAreEqualByRawValueAloneAndChordsUseLinuxModifierNames) {
-    EXPECT_EQ(Name("a", Shortcut(Key::a, {})), Name("a"));
-    EXPECT_NE(Name("a"), Name("b"));
-    EXPECT_NE(Shortcut(Key::a, ModifierFlags::shift), Shortcut(Key::a, {}));
-
-    const HotKeyChord chord = chordFor(Shortcut(Key::space, ModifierFlags::command | ModifierFlags::option));
-    EXPECT_EQ(chord, (HotKeyChord{Key::space, {.ctrl = true, .alt = true}}));
+TEST(ShortcutTest, ChordsUseLinuxModifierNames) {
+    EXPECT_EQ(chordFor(kCtrlAltSpace), (HotKeyChord{Key::space, {.ctrl = true, .alt = true}}));
     EXPECT_EQ(chordFor(Shortcut(Key::k, ModifierFlags::control | ModifierFlags::shift)).modifiers,
               (HotKeyModifiers{.shift = true, .super = true}));
     EXPECT_TRUE(chordFor(Shortcut(Key::f1, ModifierFlags::function)).modifiers.fn);

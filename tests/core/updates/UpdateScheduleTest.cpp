@@ -35,33 +35,24 @@ TEST(IsCheckDueTest, OnceADayAndWhenTheRecordCannotBeTrusted) {
     }
 }
 
-class UpdateSettingsTest : public testing::Test {
-protected:
-    void store(std::string_view key, const SettingValue& value) { ASSERT_TRUE(m_settings.set(key, value)); }
-
-    tests::TemporaryFolder m_folder;
-    SettingsStore m_settings{m_folder.path() / "settings.json"};
-};
-
-TEST_F(UpdateSettingsTest, AFeedSetByTheUserReplacesTheBuiltInOne) {
-    EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "https://norik.dev/feed.json");
+TEST(UpdateSettingsTest, AFeedSetByTheUserReplacesTheBuiltInOneAndTheLastCheckSurvivesARestart) {
+    const tests::TemporaryFolder folder;
+    SettingsStore settings{folder.path() / "settings.json"};
     platform::MemorySecretStore secrets;
-    Preferences preferences(m_settings, secrets);
+    Preferences preferences(settings, secrets);
     ASSERT_TRUE(preferences.setFromText(kUpdateFeedUrlKey, "https://mirror.example/norik.json"));
-    EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "https://mirror.example/norik.json");
+    EXPECT_EQ(feedUrl(settings, "https://norik.dev/feed.json"), "https://mirror.example/norik.json");
+    ASSERT_TRUE(settings.set(kUpdateFeedUrlKey, std::string()));
+    EXPECT_EQ(feedUrl(settings, "https://norik.dev/feed.json"), "https://norik.dev/feed.json");
     EXPECT_FALSE(preferences.setFromText(kLastCheckKey, "0")) << "the schedule's record is no user setting";
-    store(kUpdateFeedUrlKey, std::string());
-    EXPECT_EQ(feedUrl(m_settings, "https://norik.dev/feed.json"), "https://norik.dev/feed.json");
-}
 
-TEST_F(UpdateSettingsTest, TheLastCheckSurvivesARestartAndARecordThatIsNoTimeReadsAsNone) {
-    EXPECT_EQ(lastScheduledCheck(m_settings), std::nullopt);
-    ASSERT_TRUE(recordScheduledCheck(m_settings, Clock::time_point{1'780'000'123s} + 999ms));
-    EXPECT_EQ(lastScheduledCheck(SettingsStore(m_settings.path())), Clock::time_point{1'780'000'123s});
+    EXPECT_EQ(lastScheduledCheck(settings), std::nullopt);
+    ASSERT_TRUE(recordScheduledCheck(settings, Clock::time_point{1'780'000'123s} + 999ms));
+    EXPECT_EQ(lastScheduledCheck(SettingsStore(settings.path())), Clock::time_point{1'780'000'123s});
     for (const SettingValue& damaged :
          {SettingValue(std::string("yesterday")), SettingValue(std::int64_t{INT64_MAX})}) {
-        store(kLastCheckKey, damaged);
-        EXPECT_EQ(lastScheduledCheck(m_settings), std::nullopt);
+        ASSERT_TRUE(settings.set(kLastCheckKey, damaged));
+        EXPECT_EQ(lastScheduledCheck(settings), std::nullopt);
     }
 }
 

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,9 +97,7 @@ protected:
         ASSERT_TRUE(hotKeys) << hotKeys.error();
         m_hotKeys = *std::move(hotKeys);
         auto& backend = m_hotKeys->backend();
-        m_registry = std::make_unique<Registry>(
-            m_store, backend, [&backend](const Shortcut& s) { return wordsDescription(s, &backend.layout()); },
-            m_output);
+        m_registry = std::make_unique<Registry>(m_store, backend);
         m_registry->onKeyDown(m_name, [this] { ++m_downs; });
         m_registry->onKeyUp(m_name, [this] { ++m_ups; });
         auto injector = platform::x11::XcbConnection::open(nullptr);
@@ -154,7 +151,6 @@ protected:
     std::unique_ptr<QtX11HotKeys> m_hotKeys;
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_store{m_folder.path() / "settings.json"};
-    std::ostringstream m_output;
     std::unique_ptr<Registry> m_registry;
     std::optional<platform::x11::XcbConnection> m_injector;
     xcb_window_t m_root = XCB_NONE;
@@ -165,7 +161,7 @@ protected:
 
 TEST_F(X11KeysTest, FiresOnceDownAndUpOnlyWithItsOwnModifiers) {
     m_registry->declare(m_name);
-    ASSERT_TRUE(m_registry->isRegistered(m_name)) << m_output.str();
+    ASSERT_TRUE(m_registry->isRegistered(m_name));
     press(kChord);
     ASSERT_TRUE(waitUntil([&] { return m_downs == 1; }));
     EXPECT_EQ(m_ups, 0);
@@ -211,7 +207,6 @@ TEST_F(X11KeysTest, AShortcutThatAnotherClientHoldsFailsAndLeavesNothingGrabbed)
                                                 x11KeyCode(Key::space), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC))));
     m_registry->declare(m_name);
     EXPECT_FALSE(m_registry->isRegistered(m_name));
-    EXPECT_NE(m_output.str().find("Ctrl+Alt+Space"), std::string::npos) << m_output.str();
     xcb_ungrab_key(m_injector->get(), x11KeyCode(Key::space), m_root, kCtrlAlt | XCB_MOD_MASK_2);
     EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt)) << "a partial grab was left behind";
     EXPECT_TRUE(otherClientCanGrab(Key::space, kCtrlAlt | XCB_MOD_MASK_LOCK));
