@@ -250,9 +250,8 @@ TEST_P(WaylandReview, TheTriggerCommandReviewsTheSelectionOfANativeWaylandWindow
     ASSERT_TRUE(desktop) << desktop.error();
     const xcb_window_t settings = waitForActiveWindow(desktop->get(), true);
     const xcb_atom_t protocols = x11::internAtom(desktop->get(), "WM_PROTOCOLS");
-    const xcb_client_message_event_t close{
-        XCB_CLIENT_MESSAGE, 32,        0,
-        settings,           protocols, {.data32 = {x11::internAtom(desktop->get(), "WM_DELETE_WINDOW")}}};
+    const xcb_atom_t deleteWindow = x11::internAtom(desktop->get(), "WM_DELETE_WINDOW");
+    const xcb_client_message_event_t close{XCB_CLIENT_MESSAGE, 32, 0, settings, protocols, {.data32 = {deleteWindow}}};
     xcb_send_event(desktop->get(), 0, settings, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close));
     waitForActiveWindow(desktop->get(), false);
 
