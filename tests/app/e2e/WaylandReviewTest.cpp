@@ -157,10 +157,10 @@ private:
         ASSERT_NE(session, nullptr);
         const gchar* sessionPath = nullptr;
         g_variant_get(session.get(), "(&o)", &sessionPath);
-        const std::string path = sessionPath;
-        EXPECT_NE(call(path, ".Session", "Start", nullptr), nullptr);
+        EXPECT_NE(call(sessionPath, ".Session", "Start", nullptr), nullptr);
         for (const gboolean pressed : {gboolean{TRUE}, gboolean{FALSE}}) {
-            EXPECT_NE(call(path, ".Session", "NotifyKeyboardKeycode", g_variant_new("(ub)", kShift, pressed)), nullptr);
+            EXPECT_NE(call(sessionPath, ".Session", "NotifyKeyboardKeycode", g_variant_new("(ub)", kShift, pressed)),
+                      nullptr);
         }
     }
     [[nodiscard]] std::string file(const char* name) const { return (m_runtime.path() / name).string(); }

@@ -21,6 +21,8 @@ namespace {
 using core::shortcuts::Key;
 using core::shortcuts::ModifierFlags;
 using core::shortcuts::Shortcut;
+using enum Desktop;
+using enum TriggerRoute;
 
 using Environment = std::map<std::string, std::string>;
 const Environment waylandGnome{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}};
@@ -53,20 +55,16 @@ TEST_P(SessionFromEnvironment, TellsTheSessionAndPicksTheWayTheShortcutReachesNo
     EXPECT_EQ(chooseTriggerRoute(facts, row.portal, row.gnomeSchemas), row.route);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SessionFromEnvironment,
-                         ::testing::Values(SessionCase{"GnomeUsesItsPortalWhereItHasOne", waylandGnome, true, true,
-                                                       Desktop::gnome, TriggerRoute::portal},
-                                           SessionCase{"GnomeWithoutAPortalUsesItsCustomShortcuts", waylandGnome, false,
-                                                       true, Desktop::gnome, TriggerRoute::gnomeCustomShortcut},
-                                           SessionCase{"GnomeWithoutItsSchemasLeavesItToTheUser", waylandGnome, false,
-                                                       false, Desktop::gnome, TriggerRoute::manualCommand},
-                                           SessionCase{"PlasmaUsesThePortal", waylandKde, true, false, Desktop::kde,
-                                                       TriggerRoute::portal},
-                                           SessionCase{"SwayWithoutSessionTypeLeavesItToTheUser", swayWithoutType,
-                                                       false, true, Desktop::other, TriggerRoute::manualCommand},
-                                           SessionCase{"X11SessionWithAStrayWaylandDisplayGrabs", x11WithStrayWayland,
-                                                       true, true, Desktop::gnome, TriggerRoute::x11Grab}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SessionFromEnvironment,
+    ::testing::Values(
+        SessionCase{"GnomeUsesItsPortalWhereItHasOne", waylandGnome, true, true, gnome, portal},
+        SessionCase{"GnomeWithoutAPortalUsesItsCustomShortcuts", waylandGnome, false, true, gnome, gnomeCustomShortcut},
+        SessionCase{"GnomeWithoutItsSchemasLeavesItToTheUser", waylandGnome, false, false, gnome, manualCommand},
+        SessionCase{"PlasmaUsesThePortal", waylandKde, true, false, kde, portal},
+        SessionCase{"SwayWithoutSessionTypeLeavesItToTheUser", swayWithoutType, false, true, other, manualCommand},
+        SessionCase{"X11SessionWithAStrayWaylandDisplayGrabs", x11WithStrayWayland, true, true, gnome, x11Grab}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SessionProbe, SeesATrayOnlyOnceAStatusNotifierHostIsRegisteredOrAPanelHoldsTheTraySelection) {
     const auto none = [](std::string_view /*name*/) -> std::optional<std::string> { return std::nullopt; };
