@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A Wayland compositor, headless, with norik on its XWayland and no tray: norik opens its settings window at
-// start, and text then selected in a native Wayland window, which no synthetic Copy reaches, is reviewed when
-// the user runs `norik trigger`. mutter hands XWayland the selection; sway, with no X11 window focused, only
-// through data-control.
+// A headless Wayland compositor with norik on its XWayland and no tray, so that norik opens its settings window at
+// start; text then selected in a native Wayland window, which no synthetic Copy reaches, is reviewed on `norik
+// trigger`. mutter hands XWayland the selection; sway, with no X11 window focused, only data-control does.
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -38,10 +37,9 @@ enum class Compositor { mutter, sway };
 constexpr const char* kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
 constexpr int kCommandMs = 20'000;
 
-// A Wayland compositor, headless, with XWayland, on a session bus and runtime folder of its own: GNOME's
-// mutter, or sway (wlroots), which refuses to run as root and so runs as nobody. A command it runs tells
-// the test its X display, X authority and Wayland socket. mutter quits when that command ends, which is when
-// the test closes its end of a pipe the command reads; sway is told to quit.
+// mutter, or sway (wlroots), which refuses to run as root and so runs as nobody, with XWayland, on a session bus
+// and runtime folder of their own. A command it runs reports the X display, X authority and Wayland socket.
+// mutter quits when that command ends, once the test closes a pipe the command reads; sway is told to quit.
 class HeadlessCompositor {
 public:
     explicit HeadlessCompositor(Compositor kind) : m_kind(kind) {

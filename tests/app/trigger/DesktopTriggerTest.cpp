@@ -57,8 +57,7 @@ TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutInsteadOfTheGrabAndOnl
     DesktopTrigger trigger(m_registry, nullptr, [&] { ++triggers; });
     const TriggerRouteState state = trigger.state();
     ASSERT_EQ(state.route, TriggerRoute::portal);
-    ASSERT_TRUE(iterateUntil([&] { return state.assignedTrigger() == "desktop: CTRL+ALT+space"; }))
-        << state.assignedTrigger().toStdString();
+    ASSERT_TRUE(iterateUntil([&] { return state.assignedTrigger() == "desktop: CTRL+ALT+space"; }));
     EXPECT_TRUE(m_hotKeys.registered().empty()) << "the grab stayed beside the desktop's binding";
 
     // The mock announces the press to another application's session before Norik's, and answers the call after
