@@ -95,7 +95,6 @@ TEST_F(InstanceTest, TheFolderIsCreatedPrivateAndRefusedWhenOthersCouldPlantASoc
     tests::writeFile(m_root.path() / "file", "");
     for (const auto& [name, mode, reason] :
          std::vector<std::tuple<std::string, mode_t, std::string>>{{"open", 0755, "open to other users (mode 0755)"},
-                                                                   {"group", 0770, "open to other users (mode 0770)"},
                                                                    {"link", 0, "is not a folder"},
                                                                    {"file", 0, "is not a folder"}}) {
         const std::filesystem::path refused = m_root.path() / name;
@@ -110,9 +109,6 @@ TEST_F(InstanceTest, TheFolderIsCreatedPrivateAndRefusedWhenOthersCouldPlantASoc
         EXPECT_TRUE(mode == 0 || (::stat(refused.c_str(), &info) == 0 && (info.st_mode & 07777) == mode))
             << "a refused folder is left as it was";
     }
-    const tests::ScopedEnvironment environment{"XDG_RUNTIME_DIR"};
-    tests::ScopedEnvironment::set("XDG_RUNTIME_DIR", m_root.path().c_str());
-    EXPECT_EQ(instanceFolder(), folder());
 }
 
 TEST_F(InstanceTest, OneProcessHoldsTheLockUntilItEndsEvenByCrashing) {
@@ -130,19 +126,14 @@ TEST_F(InstanceTest, OneProcessHoldsTheLockUntilItEndsEvenByCrashing) {
     EXPECT_EQ(tests::runInChildProcess([this] { return InstanceLock::acquire(folder()) ? 0 : 1; }), 0);
 }
 
-TEST_F(InstanceTest, EachRequestLineIsHandedOverAndAnUnknownOneRefused) {
+// Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's
+// (tests/cli/InstanceRequestTest). Here: the server's answer to the rest.
+TEST_F(InstanceTest, AnUnknownOrOverlongRequestLineIsRefused) {
     const auto lock = InstanceLock::acquire(folder());
     ASSERT_TRUE(lock);
     auto server = InstanceServer::listen(*lock);
     ASSERT_TRUE(server) << server.error();
-    for (const InstanceMessage& sent : {InstanceMessage{InstanceRequest::trigger, ""},
-                                        InstanceMessage{InstanceRequest::settings, "launcher-4711_T1"}}) {
-        const Exchange answered = exchange(*server, request(requestLine(sent)));
-        EXPECT_TRUE(answered.reply) << answered.reply.error().message;
-        EXPECT_EQ(answered.served, std::vector{sent}) << requestLine(sent);
-    }
-    for (const std::string& unknown : std::vector<std::string>{"dance", "", "settings ", "settings two words",
-                                                               std::string(kMaxRequestLength + 1, 't')}) {
+    for (const std::string& unknown : {std::string("dance"), std::string(kMaxRequestLength + 1, 't')}) {
         const Exchange refused = exchange(*server, request(unknown));
         ASSERT_FALSE(refused.reply) << unknown;
         EXPECT_EQ(refused.reply.error().kind, Kind::failed);
