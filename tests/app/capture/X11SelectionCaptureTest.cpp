@@ -118,7 +118,7 @@ enum class Held { nothing, hotKey, ctrlAltOnTheKeyboard };
 
 struct CaptureRow {
     const char* name;
-    QStringList editor; // besides the text, which is `words`
+    QStringList editor = {"--select", "--clipboard-text", "old"}; // besides the text, which is `words`
     Before before = Before::editorsClipboard;
     Held held = Held::nothing;
     const char* variant = "";
@@ -207,14 +207,10 @@ INSTANTIATE_TEST_SUITE_P(
         CaptureRow{.name = "SecretIsNotWrittenBack",
                    .editor = {"--select", "--clipboard-text", "hunter2", "--secret"},
                    .restored = false},
-        CaptureRow{.name = "HotKeyStillHeld", .editor = {"--select", "--clipboard-text", "old"}, .held = Held::hotKey},
-        CaptureRow{.name = "CtrlAltHeldOnTheKeyboard",
-                   .editor = {"--select", "--clipboard-text", "old"},
-                   .held = Held::ctrlAltOnTheKeyboard},
-        CaptureRow{.name = "DvorakLayout", .editor = {"--select", "--clipboard-text", "old"}, .variant = "dvorak"},
-        CaptureRow{.name = "StopOnceTheCopyArrived",
-                   .editor = {"--select", "--clipboard-text", "old"},
-                   .stopOnceCopied = true}),
+        CaptureRow{.name = "HotKeyStillHeld", .held = Held::hotKey},
+        CaptureRow{.name = "CtrlAltHeldOnTheKeyboard", .held = Held::ctrlAltOnTheKeyboard},
+        CaptureRow{.name = "DvorakLayout", .variant = "dvorak"},
+        CaptureRow{.name = "StopOnceTheCopyArrived", .stopOnceCopied = true}),
     [](const ::testing::TestParamInfo<CaptureRow>& row) { return std::string(row.param.name); });
 
 // A terminal gets no Ctrl+C and gives its PRIMARY selection, but only one it owns itself.
