@@ -65,6 +65,7 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(s_session->error() + s_tray->error(), "");
+        m_server.respond("POST", "/api/chat", 200, tutorReply);
         // On the display DesktopSession set; the user's session bus and keyring stay out, and the local provider
         // needs no key.
         m_environment = QProcessEnvironment::systemEnvironment();
@@ -207,7 +208,6 @@ protected:
 };
 
 TEST_F(DesktopReviewTest, AHotKeyHeldOnTheKeyboardReviewsOnceShowsRecordsAndEscapeGivesTheFocusBack) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_NO_FATAL_FAILURE(startNorik());
     ASSERT_TRUE(s_session->press(hotKey, true, true));
     ASSERT_NO_FATAL_FAILURE(expectSent());
@@ -233,7 +233,6 @@ TEST_F(DesktopReviewTest, AHotKeyHeldOnTheKeyboardReviewsOnceShowsRecordsAndEsca
 // The three ways a press went astray: lost after a terminal's review, a selection its application had already
 // copied taken for none, and Escape pressed in the window the user moved on to sending the focus back.
 TEST_F(DesktopReviewTest, AfterATerminalReviewAndEscapeInTheWindowTheUserMovedOnToItsCopiedSelectionIsReviewed) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_NO_FATAL_FAILURE(startNorik());
     const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"));
     ASSERT_TRUE(terminal.ready());
@@ -289,7 +288,6 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
 
 // Without a history, as when its folder cannot be made: the user hears of it once, not at every review.
 TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALostHistoryIsToldInTheTrayOnce) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_TRUE(QDir(m_home.path()).mkpath(".local"));
     QFile inTheWay(m_home.filePath(".local/share"));
     ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));

@@ -62,8 +62,7 @@ protected:
     };
 
     // Runs `send` on a thread of its own and serves whenever a client waits, until `send` has returned.
-    static Exchange exchange(InstanceServer& server, const std::function<Reply()>& send,
-                             std::chrono::milliseconds clientTimeout = kPatience) {
+    static Exchange exchange(InstanceServer& server, const std::function<Reply()>& send) {
         Exchange result;
         std::array<int, 2> ends{};
         EXPECT_EQ(::pipe(ends.data()), 0);
@@ -74,7 +73,7 @@ protected:
         });
         for (std::array<pollfd, 2> wait{{{server.descriptor(), POLLIN, 0}, {sent.get(), POLLIN, 0}}};
              ::poll(wait.data(), wait.size(), -1) > 0 && wait[1].revents == 0;) {
-            std::ranges::move(server.serve(clientTimeout), std::back_inserter(result.served));
+            std::ranges::move(server.serve(kPatience), std::back_inserter(result.served));
         }
         client.join();
         return result;
@@ -127,23 +126,8 @@ TEST_F(InstanceTest, OneProcessHoldsTheLockUntilItEndsEvenByCrashing) {
 }
 
 // Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's
-// (tests/cli/InstanceRequestTest). Here: the server's answer to the rest.
-TEST_F(InstanceTest, AnUnknownOrOverlongRequestLineIsRefused) {
-    const auto lock = InstanceLock::acquire(folder());
-    ASSERT_TRUE(lock);
-    auto server = InstanceServer::listen(*lock);
-    ASSERT_TRUE(server) << server.error();
-    for (const std::string& unknown : {std::string("dance"), std::string(kMaxRequestLength + 1, 't')}) {
-        const Exchange refused = exchange(*server, request(unknown));
-        ASSERT_FALSE(refused.reply) << unknown;
-        EXPECT_EQ(refused.reply.error().kind, Kind::failed);
-        EXPECT_TRUE(refused.served.empty());
-    }
-    server = std::unexpected(std::string());
-    EXPECT_FALSE(std::filesystem::exists(socketPath())) << "the socket file goes with the server";
-}
-
-TEST_F(InstanceTest, ASocketLeftByACrashedInstanceMeansNotRunningAndIsReplaced) {
+// (tests/cli/InstanceRequestTest). Here: the server that replaces a crashed one's socket, and its answer to the rest.
+TEST_F(InstanceTest, ASocketLeftByACrashedInstanceIsReplacedAndUnknownOrOverlongLinesAreRefused) {
     unixSocket(socketPath(), true).reset();
     EXPECT_EQ(sendToRunningInstance(folder(), InstanceRequest::trigger, kPatience).error().kind, Kind::noInstance);
     const auto lock = InstanceLock::acquire(folder());
@@ -152,6 +136,14 @@ TEST_F(InstanceTest, ASocketLeftByACrashedInstanceMeansNotRunningAndIsReplaced) 
     ASSERT_TRUE(server) << server.error();
     EXPECT_EQ(exchange(*server, request("trigger")).served,
               (std::vector{InstanceMessage{InstanceRequest::trigger, ""}}));
+    for (const std::string& unknown : {std::string("dance"), std::string(kMaxRequestLength + 1, 't')}) {
+        const Exchange refused = exchange(*server, request(unknown));
+        ASSERT_FALSE(refused.reply) << unknown;
+        EXPECT_EQ(refused.reply.error().kind, Kind::failed);
+        EXPECT_TRUE(refused.served.empty());
+    }
+    server = std::unexpected(std::string());
+    EXPECT_FALSE(std::filesystem::exists(socketPath())) << "the socket file goes with the server";
 }
 
 TEST_F(InstanceTest, AClientGivesUpOnAServerThatNeverAnswersOrOneStillStarting) {
