@@ -40,7 +40,7 @@ using norik::bench::report;
 using norik::bench::status;
 using norik::tests::DesktopSession;
 using norik::tests::Editor;
-using norik::tests::spinUntil;
+using norik::tests::waitUntil;
 
 constexpr xcb_keycode_t leftControl = 37;
 constexpr xcb_keycode_t leftAlt = 64;
@@ -128,17 +128,6 @@ private:
     std::atomic<Clock::rep> m_lastClose{0};
 };
 
-bool hotKeyGrabbedByAnother(DesktopSession& session) {
-    const auto modifiers = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
-    const xcb_void_cookie_t grab = xcb_grab_key_checked(session.connection(), 0, session.root(), modifiers, space,
-                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    xcb_ungrab_key(session.connection(), space, session.root(), modifiers);
-    xcb_generic_error_t* error = xcb_request_check(session.connection(), grab);
-    const bool taken = error != nullptr && error->error_code == XCB_ACCESS;
-    std::free(error);
-    return taken;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -194,16 +183,16 @@ int main(int argc, char** argv) {
             return false;
         }
         sinceProbe.restart();
-        return hotKeyGrabbedByAnother(session);
+        return !session.canGrab(space, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
     };
-    if (!app.waitForStarted(20'000) || !spinUntil(grabbed)) {
+    if (!app.waitForStarted(20'000) || !waitUntil(grabbed)) {
         std::fprintf(stderr, "norik did not take the hot key\n");
         return 1;
     }
     const qint64 pid = app.processId();
 
     // Idle: let start-up work (fonts, the store) finish, then count what happens in ten quiet seconds.
-    spinUntil([] { return false; }, 2s);
+    waitUntil([] { return false; }, 2s);
     const ProcessStatus before = status(pid);
     std::this_thread::sleep_for(10s);
     const ProcessStatus after = status(pid);
@@ -218,31 +207,27 @@ int main(int argc, char** argv) {
     for (int press = 0; press < presses; ++press) {
         const int requestsBefore = server.requests();
         const int closedBefore = server.closed();
-        for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
-            session.fakeKey(XCB_KEY_PRESS, key);
-        }
+        session.press({leftControl, leftAlt, space});
         const auto pressed = Clock::now();
-        for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
-            session.fakeKey(XCB_KEY_RELEASE, key);
-        }
+        session.press({leftControl, leftAlt, space}, false);
         if (const auto mapped = watcher.waitFor(
                 [](const MapWatcher::Mapped& window) { return window.createdWidth == loadingWidth; }, 20s)) {
             toPanel.push_back(milliseconds(mapped->when - pressed));
         } else {
             std::fprintf(stderr, "press %d: no loading panel mapped\n", press);
         }
-        if (!spinUntil([&] { return server.requests() > requestsBefore; })) {
+        if (!waitUntil([&] { return server.requests() > requestsBefore; })) {
             std::fprintf(stderr, "press %d: no request reached the server\n", press);
             break;
         }
         // The panel handles Escape once it has the keyboard; a press before that would reach the editor.
-        if (!spinUntil([&] { return session.activeWindow() != editor.window(); }, 5s)) {
+        if (!waitUntil([&] { return session.activeWindow() != editor.window(); }, 5s)) {
             std::fprintf(stderr, "press %d: the panel did not take the focus\n", press);
         }
-        session.fakeKey(XCB_KEY_PRESS, escape);
+        session.press({escape});
         const auto escaped = Clock::now();
-        session.fakeKey(XCB_KEY_RELEASE, escape);
-        if (spinUntil([&] { return server.closed() > closedBefore; })) {
+        session.press({escape}, false);
+        if (waitUntil([&] { return server.closed() > closedBefore; })) {
             toClose.push_back(milliseconds(server.lastClose() - escaped));
         } else {
             std::fprintf(stderr, "press %d: Escape did not close the connection\n", press);
@@ -250,7 +235,7 @@ int main(int argc, char** argv) {
         }
         ++reviews;
         // The next press must find the editor focused again, as a user would.
-        spinUntil([&] { return session.activeWindow() == editor.window(); });
+        waitUntil([&] { return session.activeWindow() == editor.window(); });
     }
     report("hot key to loading panel mapped", toPanel, 100);
     report("Escape to model connection closed", toClose, 100);

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <sys/prctl.h>
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include "DesktopBench.h"
 
@@ -32,19 +31,11 @@ using norik::bench::MapWatcher;
 using norik::bench::milliseconds;
 using norik::bench::report;
 using norik::tests::DesktopSession;
-using norik::tests::spinUntil;
 using norik::tests::TrayHost;
+using norik::tests::waitUntil;
 
 constexpr xcb_keycode_t down = 116;
 constexpr xcb_keycode_t enter = 36;
-
-void click(const DesktopSession& session, std::int16_t x, std::int16_t y, std::uint8_t button) {
-    xcb_connection_t* connection = session.connection();
-    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, session.root(), x, y, 0);
-    xcb_test_fake_input(connection, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(connection, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(connection);
-}
 
 } // namespace
 
@@ -81,7 +72,7 @@ int main(int argc, char** argv) {
         app.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         const auto started = Clock::now();
         app.start(norik, QStringList{});
-        if (!app.waitForStarted(20'000) || !spinUntil([&] {
+        if (!app.waitForStarted(20'000) || !waitUntil([&] {
                 const auto icon = tray.icon();
                 return icon && icon->shown;
             })) {
@@ -91,26 +82,24 @@ int main(int argc, char** argv) {
         toIcon.push_back(milliseconds(*tray.icon()->shown - started));
 
         // Start-up work that trails the icon (the store, the hot keys, fonts) settles first.
-        spinUntil([] { return false; }, 2s);
+        waitUntil([] { return false; }, 2s);
         memory.push_back(static_cast<double>(norik::bench::status(app.processId()).residentKiB) / 1024.0);
 
         watcher.drain();
-        click(session, 12, 12, 3);
+        session.click(session.root(), 12, 12, 3);
         if (!watcher.waitFor([](const MapWatcher::Mapped& mapped) { return mapped.overrideRedirect; }, 20s)) {
             std::fprintf(stderr, "run %d: the tray menu did not open\n", run);
             return 1;
         }
         // The menu takes the keyboard just after it is mapped. Then the first item, and the second past the
         // separator: "Settings…".
-        spinUntil([] { return false; }, 200ms);
-        session.fakeKey(XCB_KEY_PRESS, down);
-        session.fakeKey(XCB_KEY_RELEASE, down);
-        session.fakeKey(XCB_KEY_PRESS, down);
-        session.fakeKey(XCB_KEY_RELEASE, down);
-        spinUntil([] { return false; }, 200ms);
-        session.fakeKey(XCB_KEY_PRESS, enter);
+        waitUntil([] { return false; }, 200ms);
+        session.tap({down});
+        session.tap({down});
+        waitUntil([] { return false; }, 200ms);
+        session.press({enter});
         const auto chosen = Clock::now();
-        session.fakeKey(XCB_KEY_RELEASE, enter);
+        session.press({enter}, false);
         const auto settings =
             watcher.waitFor([](const MapWatcher::Mapped& mapped) { return mapped.name == "Norik Settings"; }, 20s);
         if (settings) {

@@ -17,6 +17,7 @@
 
 #include "Percentile.h"
 
+#include "app/QtWait.h"
 #include "app/onboarding/OnboardingController.h"
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "app/shortcuts/Recorder.h"
@@ -39,17 +40,7 @@ xcb_keycode_t x11KeyCode(Key key) {
 }
 
 using norik::bench::percentile;
-
-bool spinUntil(const std::function<bool()>& done) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using norik::tests::waitUntil;
 
 // Desktop tables as big as real ones: the installed GNOME and IBus schemas with their default bindings, and
 // files of KDE, Xfce and fcitx5.
@@ -131,7 +122,7 @@ void recordedShortcutStoredAndRegistered(benchmark::State& state) {
     column->addWidget(recorder);
     window.show();
     window.activateWindow();
-    if (!spinUntil([&] { return window.isActiveWindow(); })) {
+    if (!waitUntil([&] { return window.isActiveWindow(); })) {
         state.SkipWithError("the window did not become active");
         return;
     }
@@ -165,7 +156,7 @@ void recordedShortcutStoredAndRegistered(benchmark::State& state) {
         // Recording starts when the field is given the focus, as after a click.
         recorder->field().clearFocus();
         recorder->field().setFocus(Qt::OtherFocusReason);
-        if (!spinUntil([&] { return recorder->field().isRecording(); })) {
+        if (!waitUntil([&] { return recorder->field().isRecording(); })) {
             state.SkipWithError("recording did not start");
             break;
         }
@@ -177,7 +168,7 @@ void recordedShortcutStoredAndRegistered(benchmark::State& state) {
         inject(XCB_KEY_PRESS, Key::option);
         const auto sent = Clock::now();
         inject(XCB_KEY_PRESS, key);
-        if (!spinUntil([&] { return storedAt.has_value(); }) || !registry.isRegistered(reviewSelection())) {
+        if (!waitUntil([&] { return storedAt.has_value(); }) || !registry.isRegistered(reviewSelection())) {
             state.SkipWithError("the shortcut was not stored and registered");
             break;
         }
@@ -217,7 +208,7 @@ void onboardingMapped(benchmark::State& state) {
             {.onDone = {}, .openSettings = {}, .canSendCopy = [] { return true; }, .explainCopy = {}}, context);
         const auto asked = Clock::now();
         onboarding.show({});
-        if (!spinUntil([&] { return onboarding.window()->windowHandle()->isExposed(); })) {
+        if (!waitUntil([&] { return onboarding.window()->windowHandle()->isExposed(); })) {
             state.SkipWithError("the window was not mapped");
             break;
         }

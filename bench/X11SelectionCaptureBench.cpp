@@ -49,14 +49,11 @@ void selectionCapture(benchmark::State& state) {
         // Untimed: the starting clipboard. The editor takes it with its own Ctrl+C.
         if (foreignClipboard) {
             const int before = changes;
-            desktop.fakeKey(XCB_KEY_PRESS, leftControl);
-            desktop.fakeKey(XCB_KEY_PRESS, ansiC);
-            desktop.fakeKey(XCB_KEY_RELEASE, ansiC);
-            desktop.fakeKey(XCB_KEY_RELEASE, leftControl);
-            tests::spinUntil([&] { return changes > before; });
+            desktop.tap({leftControl, ansiC});
+            tests::waitUntil([&] { return changes > before; });
         } else {
             clipboard->clear(QClipboard::Clipboard);
-            tests::spinUntil([&] { return desktop.clipboardOwner() == XCB_NONE; });
+            tests::waitUntil([&] { return desktop.clipboardOwner() == XCB_NONE; });
         }
 
         std::optional<QString> text;
@@ -66,7 +63,7 @@ void selectionCapture(benchmark::State& state) {
             text = std::move(result);
             finished = true;
         });
-        tests::spinUntil([&] { return finished; });
+        tests::waitUntil([&] { return finished; });
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         if (!text) {
             state.SkipWithError("the capture returned no text");

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -41,8 +40,17 @@ public:
             ::_exit(127);
         }
         ::close(fds[1]);
-        readDisplay(fds[0]);
+        // Generous: a loaded machine may take seconds to start a server.
+        pollfd entry{fds[0], POLLIN, 0};
+        std::string number;
+        char character = 0;
+        while (::poll(&entry, 1, 30'000) > 0 && ::read(fds[0], &character, 1) == 1 && character != '\n') {
+            number += character;
+        }
         ::close(fds[0]);
+        if (character == '\n') {
+            m_display = ":" + number;
+        }
     }
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
@@ -68,30 +76,6 @@ public:
     }
 
 private:
-    void readDisplay(int fd) {
-        // Generous: a loaded machine may take seconds to start a server.
-        constexpr int timeoutMs = 30'000;
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd entry{fd, POLLIN, 0};
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            char character = 0;
-            if (::read(fd, &character, 1) != 1) {
-                break;
-            }
-            if (character == '\n') {
-                m_display = ":" + number;
-                return;
-            }
-            number += character;
-        }
-    }
-
     pid_t m_pid = -1;
     std::string m_display;
 };

@@ -18,28 +18,18 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <qtestsupport_core.h>
 #include <sys/prctl.h>
-#include <xcb/xcb.h>
-#include <xcb/xinput.h>
-#include <xcb/xtest.h>
 
+#include "app/QtWait.h"
 #include "platform/x11/XcbHandles.h"
 
 #include "support/TestFiles.h"
+#include "support/X11Client.h"
 #include "support/XvfbServer.h"
 
 namespace norik::tests {
 
 using namespace std::chrono_literals;
-
-// Generous: a loaded two-core machine may take seconds to start a client or to deliver an event.
-inline constexpr auto eventTimeout = 20s;
-
-// Runs the Qt event loop until the condition holds; false when the time-out passed first.
-inline bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = eventTimeout) {
-    return QTest::qWaitFor(condition, static_cast<int>(timeout.count()));
-}
 
 // A client process whose standard output the test reads line by line while the event loop keeps running,
 // so that Norik can answer the clipboard requests the client makes.
@@ -54,8 +44,6 @@ public:
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start(program, arguments);
     }
-    ClientProcess(const ClientProcess&) = delete;
-    ClientProcess& operator=(const ClientProcess&) = delete;
     ~ClientProcess() {
         m_process.kill();
         m_process.waitForFinished(5000);
@@ -64,7 +52,7 @@ public:
     // The next line that starts with `prefix` (the others are kept for later), without the line break.
     std::optional<QByteArray> waitForLine(const QByteArray& prefix) {
         std::optional<QByteArray> found;
-        spinUntil([&] {
+        waitUntil([&] {
             for (const QList<QByteArray>& all = lines(); m_consumed < all.size();) {
                 if (all[m_consumed++].startsWith(prefix)) {
                     found = all[m_consumed - 1];
@@ -94,7 +82,7 @@ private:
 
 // A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
 // windows and reports the active one: openbox, or xfwm4 or kwin_x11 when $NORIK_TEST_WINDOW_MANAGER says so.
-class DesktopSession {
+class DesktopSession : public X11Client {
 public:
     explicit DesktopSession(const std::vector<std::string>& serverArguments = {})
         : m_server(std::make_unique<XvfbServer>(serverArguments)) {
@@ -105,12 +93,12 @@ public:
         ::unsetenv("WAYLAND_DISPLAY");
         m_application = std::make_unique<QApplication>(m_argc, m_argv.data());
         const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-        m_connection = x11 != nullptr ? x11->connection() : nullptr;
-        if (m_connection == nullptr) {
+        if (x11 == nullptr || x11->connection() == nullptr) {
             m_error = "Qt did not connect to the X server";
             return;
         }
-        m_root = platform::x11::rootWindow(m_connection, 0);
+        m_c = x11->connection();
+        m_root = platform::x11::rootWindow(m_c, 0);
         const QString manager = qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox"));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (manager == QLatin1String("kwin_x11")) {
@@ -126,139 +114,51 @@ public:
             : manager == QLatin1String("openbox") ? QStringList{"--sm-disable"}
                                                   : QStringList{},
             QString(), environment);
-        if (!spinUntil([&] { return windowProperty(m_root, atom("_NET_SUPPORTING_WM_CHECK")) != XCB_NONE; })) {
+        if (!waitUntil([&] { return value(m_root, "_NET_SUPPORTING_WM_CHECK") != XCB_NONE; })) {
             m_error = manager.toStdString() + " did not start";
         }
     }
-    DesktopSession(const DesktopSession&) = delete;
-    DesktopSession& operator=(const DesktopSession&) = delete;
-    ~DesktopSession() {
-        m_windowManager.reset();
-        m_application.reset();
-    }
-
     // Empty when the session is up.
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] const std::string& display() const { return m_server->display(); }
-    [[nodiscard]] xcb_connection_t* connection() const { return m_connection; }
-    [[nodiscard]] xcb_window_t root() const { return m_root; }
 
-    [[nodiscard]] xcb_window_t activeWindow() const { return windowProperty(m_root, atom("_NET_ACTIVE_WINDOW")); }
+    [[nodiscard]] xcb_window_t activeWindow() const { return value(m_root, "_NET_ACTIVE_WINDOW"); }
     [[nodiscard]] xcb_window_t clipboardOwner() const {
-        const platform::x11::XcbReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
-            m_connection, xcb_get_selection_owner(m_connection, atom("CLIPBOARD")), nullptr));
+        const platform::x11::XcbReply<xcb_get_selection_owner_reply_t> reply(
+            xcb_get_selection_owner_reply(m_c, xcb_get_selection_owner(m_c, atom("CLIPBOARD")), nullptr));
         return reply ? reply->owner : XCB_NONE;
     }
-
-    // As a task bar does when the user clicks a window's button.
-    void activate(xcb_window_t window) const {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = atom("_NET_ACTIVE_WINDOW");
-        message.data.data32[0] = 2; // from a pager, which window managers always obey
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(m_connection, 0, m_root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(m_connection);
+    // The class part of a window's WM_CLASS.
+    [[nodiscard]] QByteArray windowClass(xcb_window_t window) const {
+        return bytes(window, "WM_CLASS").split('\0').value(1);
     }
 
     // As the window manager lists it in _NET_CLIENT_LIST, brought forward from the task bar should the window
     // manager hold it back (xfwm4 does when the window maps before it manages new ones).
     bool bringForward(const std::function<bool(xcb_window_t)>& isWanted) const {
         for (int attempt = 0; attempt < 40; ++attempt) {
-            if (spinUntil([&] { return isWanted(activeWindow()); }, 500ms)) {
+            if (waitUntil([&] { return isWanted(activeWindow()); }, 500ms)) {
                 return true;
             }
-            for (const std::uint32_t client : values(m_root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW)) {
+            for (const std::uint32_t client : values(m_root, "_NET_CLIENT_LIST")) {
                 if (isWanted(client)) {
-                    activate(client);
+                    // As a pager asks, which window managers always obey.
+                    send(m_root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, client,
+                         atom("_NET_ACTIVE_WINDOW"), {2, XCB_CURRENT_TIME});
                 }
             }
         }
         return false;
     }
 
-    void fakeKey(std::uint8_t type, xcb_keycode_t key) const {
-        xcb_test_fake_input(m_connection, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_flush(m_connection);
-    }
-
-    // A key of the Xvfb keyboard itself rather than of the virtual XTEST keyboard beside it: it stands for a
-    // physical key the user presses. `type` is XCB_INPUT_DEVICE_KEY_PRESS or _RELEASE. False without XInput 2.
-    bool fakeDeviceKey(std::uint8_t type, xcb_keycode_t key) const {
-        const platform::x11::XcbReply<xcb_input_xi_query_version_reply_t> version(
-            xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, 2, 2), nullptr));
-        const platform::x11::XcbReply<xcb_input_xi_query_device_reply_t> devices(xcb_input_xi_query_device_reply(
-            m_connection, xcb_input_xi_query_device(m_connection, XCB_INPUT_DEVICE_ALL), nullptr));
-        if (!version || !devices) {
-            return false;
-        }
-        for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem != 0;
-             xcb_input_xi_device_info_next(&it)) {
-            const std::string name(xcb_input_xi_device_info_name(it.data),
-                                   static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
-            if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD && !name.contains("XTEST")) {
-                const std::uint8_t firstEvent = xcb_get_extension_data(m_connection, &xcb_input_id)->first_event;
-                xcb_test_fake_input(m_connection, static_cast<std::uint8_t>(firstEvent + type), key, XCB_CURRENT_TIME,
-                                    XCB_NONE, 0, 0, static_cast<std::uint8_t>(it.data->deviceid));
-                xcb_flush(m_connection);
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // The class part of a window's WM_CLASS.
-    [[nodiscard]] QByteArray windowClass(xcb_window_t window) const {
-        const QList<QByteArray> parts = bytes(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).split('\0');
-        return parts.size() > 1 ? parts[1] : QByteArray();
-    }
-
-    [[nodiscard]] xcb_atom_t atom(const char* name) const { return platform::x11::internAtom(m_connection, name); }
-
-    // The list of atoms in a window property.
-    [[nodiscard]] QList<xcb_atom_t> windowAtoms(xcb_window_t window, const char* property) const {
-        return values(window, atom(property), XCB_ATOM_ATOM);
-    }
-
-    // The windows listed in a window property, such as the window manager's _NET_CLIENT_LIST on the root.
-    [[nodiscard]] QList<xcb_window_t> windowList(xcb_window_t window, const char* property) const {
-        return values(window, atom(property), XCB_ATOM_WINDOW);
-    }
-
-    [[nodiscard]] xcb_window_t windowProperty(xcb_window_t window, xcb_atom_t property,
-                                              xcb_atom_t type = XCB_ATOM_WINDOW) const {
-        const QList<std::uint32_t> found = values(window, property, type);
-        return found.isEmpty() ? XCB_NONE : found.front();
-    }
-
 private:
-    [[nodiscard]] QByteArray bytes(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
-        const platform::x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 1024), nullptr));
-        return reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                                  xcb_get_property_value_length(reply.get()))
-                     : QByteArray();
-    }
-
-    // A property of 32-bit values: windows, atoms or cardinals.
-    [[nodiscard]] QList<std::uint32_t> values(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
-        const QByteArray raw = bytes(window, property, type);
-        const auto* first = reinterpret_cast<const std::uint32_t*>(raw.constData());
-        return {first, first + raw.size() / 4};
-    }
-
     std::unique_ptr<XvfbServer> m_server;
     int m_argc = 1;
     std::string m_name = "norik-capture-tests";
     std::array<char*, 2> m_argv{m_name.data(), nullptr};
     std::unique_ptr<QApplication> m_application;
-    xcb_connection_t* m_connection = nullptr;
-    xcb_window_t m_root = XCB_NONE;
     QTemporaryDir m_windowManagerHome;
+    // Stopped first, while its display and Qt are still there.
     std::unique_ptr<ClientProcess> m_windowManager;
     std::string m_error;
 };
@@ -298,30 +198,19 @@ public:
                     QString::fromStdString(m_folder.path().string())) {
         // Told apart by its process from an xterm of an earlier test that may not have gone yet.
         const auto pid = static_cast<xcb_window_t>(m_process.process().processId());
-        if (!session.bringForward([&](xcb_window_t window) {
-                return session.windowProperty(window, session.atom("_NET_WM_PID"), XCB_ATOM_CARDINAL) == pid;
-            })) {
+        if (!session.bringForward([&](xcb_window_t window) { return session.value(window, "_NET_WM_PID") == pid; })) {
             return;
         }
         m_window = session.activeWindow();
         // Typed before the shell runs, keys could still be flushed with the terminal's setting up.
-        if (!spinUntil([&] { return std::filesystem::exists(m_folder.path() / "ready"); })) {
+        if (!waitUntil([&] { return std::filesystem::exists(m_folder.path() / "ready"); })) {
             return;
         }
-        xcb_connection_t* connection = session.connection();
         // Clicked again until xterm has drawn the line, which shows only as the PRIMARY it then owns.
         for (int attempt = 0; select && attempt < 20 && !m_selected; ++attempt) {
-            const platform::x11::XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
-                connection, xcb_translate_coordinates(connection, m_window, session.root(), 10, 6), nullptr));
-            xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, session.root(),
-                                origin ? origin->dst_x : 0, origin ? origin->dst_y : 0, 0);
-            for (int click = 0; click < 3; ++click) {
-                xcb_test_fake_input(connection, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-                xcb_test_fake_input(connection, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-            }
-            xcb_flush(connection);
+            session.click(m_window, 10, 6, 1, 3);
             m_selected =
-                spinUntil([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection).contains(line); }, 1s);
+                waitUntil([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection).contains(line); }, 1s);
         }
         m_selected = m_selected || !select;
     }

@@ -3,7 +3,6 @@
 // user would, its hot key pressed over another application's selection, the review shown, recorded and dismissed.
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <optional>
 #include <ranges>
@@ -21,10 +20,8 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
-#include <xcb/xinput.h>
 
 #include "app/capture/CaptureSession.h"
 #include "app/presentation/NotchReviewPresenter.h"
@@ -39,13 +36,13 @@ namespace {
 using platform::x11::XcbReply;
 using tests::DesktopSession;
 using tests::Editor;
-using tests::spinUntil;
 using tests::TrayHost;
+using tests::waitUntil;
 using Panel = NotchReviewPresenter;
 
 // X key codes (evdev + 8) of Xvfb's default keymap.
-enum : xcb_keycode_t { leftControl = 37, leftAlt = 64, space = 65, escape = 9, keyX = 53 };
-constexpr auto commandMs = static_cast<int>(std::chrono::milliseconds(tests::eventTimeout).count());
+enum : xcb_keycode_t { leftControl = 37, leftAlt = 64, space = 65, escape = 9 };
+const std::vector<xcb_keycode_t> hotKey{leftControl, leftAlt, space};
 
 const QString sentence = QStringLiteral("He go to school every days.");
 // A local model server's chat reply whose message is the tutor's answer.
@@ -68,6 +65,7 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(s_session->error() + s_tray->error(), "");
+        m_server.respond("POST", "/api/chat", 200, tutorReply);
         // On the display DesktopSession set; the user's session bus and keyring stay out, and the local provider
         // needs no key.
         m_environment = QProcessEnvironment::systemEnvironment();
@@ -94,58 +92,48 @@ protected:
         process.setProcessEnvironment(m_environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(NORIK_E2E_NORIK), arguments);
-        const bool exited = process.waitForFinished(commandMs) && process.exitStatus() == QProcess::NormalExit;
+        const bool exited = process.waitForFinished(30'000) && process.exitStatus() == QProcess::NormalExit;
         return exited && process.exitCode() == 0 ? std::optional(process.readAllStandardOutput()) : std::nullopt;
     }
 
     // Starts norik and waits until it holds its hot key, the last thing it sets up: another client's grab of it
     // then fails. Probing now and then rather than at every turn keeps the chance of a clash with norik's own low.
     void startNorik() {
-        m_norik.setProcessEnvironment(m_environment);
-        m_norik.setProcessChannelMode(QProcess::ForwardedChannels);
-        // A crashed test must not leave a tray app holding the hot key on a shared machine.
-        m_norik.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        m_norik.start(QStringLiteral(NORIK_E2E_NORIK), QStringList{});
-        xcb_connection_t* connection = s_session->connection();
-        const auto modifiers = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+        const QProcess& norik =
+            m_norik.emplace(QStringLiteral(NORIK_E2E_NORIK), QStringList{}, QString(), m_environment).process();
         QElapsedTimer sinceProbe;
-        ASSERT_TRUE(spinUntil([&] {
-            if (m_norik.state() == QProcess::NotRunning || (sinceProbe.isValid() && sinceProbe.elapsed() < 100)) {
-                return m_norik.state() == QProcess::NotRunning;
+        ASSERT_TRUE(waitUntil([&] {
+            if (norik.state() == QProcess::NotRunning || (sinceProbe.isValid() && sinceProbe.elapsed() < 100)) {
+                return norik.state() == QProcess::NotRunning;
             }
             sinceProbe.start();
-            // The grab and its release go out together, so that a clash with norik's grab is one batch long.
-            const xcb_void_cookie_t grab = xcb_grab_key_checked(connection, 0, s_session->root(), modifiers, space,
-                                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-            xcb_ungrab_key(connection, space, s_session->root(), modifiers);
-            const XcbReply<xcb_generic_error_t> error(xcb_request_check(connection, grab));
-            return error != nullptr && error->error_code == XCB_ACCESS;
+            return !s_session->canGrab(space, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
         }));
-        ASSERT_EQ(m_norik.state(), QProcess::Running) << "norik ended before it took the hot key";
+        ASSERT_EQ(norik.state(), QProcess::Running) << "norik ended before it took the hot key";
     }
 
     // The keys go up once a panel has the focus, as a user's fingers leave them when it shows.
     static void pressHotKey() {
-        for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
-            s_session->fakeKey(XCB_KEY_PRESS, key);
-        }
-        EXPECT_TRUE(spinUntil([] {
+        s_session->press(hotKey);
+        EXPECT_TRUE(waitUntil([] {
             const std::vector<xcb_window_t> panels = norikWindows();
             return !panels.empty() && s_session->activeWindow() == panels.front();
         })) << "no panel took the focus";
-        for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
-            s_session->fakeKey(XCB_KEY_RELEASE, key);
-        }
+        s_session->press(hotKey, false);
     }
 
     // On the keyboard device, as a user's own key: Norik rightly ignores keys typed through XTEST elsewhere.
     static void pressEscape() {
-        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, escape));
-        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, escape));
+        ASSERT_TRUE(s_session->press({escape}, true, true) && s_session->press({escape}, false, true));
     }
 
-    // Now on the X server's clock, as a launcher stamps a launch: the time of a property change, seen on a
-    // connection of its own, since Qt reads the events of its own.
+    // Launches the next norik command as `launcher` does, stamped with now on the X server's clock: the time of a
+    // property change, seen on a connection of its own, since Qt reads the events of its own.
+    QByteArray launchFrom(const QByteArray& launcher) {
+        const QByteArray launch = launcher + "_TIME" + QByteArray::number(serverTime());
+        m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
+        return launch;
+    }
     static std::uint32_t serverTime() {
         auto connection = platform::x11::XcbConnection::open(s_session->display().c_str());
         xcb_connection_t* c = connection->get();
@@ -161,22 +149,14 @@ protected:
         return XCB_CURRENT_TIME;
     }
 
-    static QByteArray text(xcb_window_t window, const char* property) {
-        xcb_connection_t* c = s_session->connection();
-        const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, window, s_session->atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr));
-        return reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                                  xcb_get_property_value_length(reply.get()))
-                     : QByteArray();
-    }
-
     // The windows of this name (and width) that the window manager lists.
     static std::vector<xcb_window_t> norikWindows(const QByteArray& name = "Norik", int width = 0) {
         std::vector<xcb_window_t> found;
-        for (const xcb_window_t window : s_session->windowList(s_session->root(), "_NET_CLIENT_LIST")) {
+        for (const xcb_window_t window : s_session->values(s_session->root(), "_NET_CLIENT_LIST")) {
             const XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
                 s_session->connection(), xcb_get_geometry(s_session->connection(), window), nullptr));
-            if (geometry && text(window, "_NET_WM_NAME") == name && (width == 0 || geometry->width == width)) {
+            if (geometry && s_session->bytes(window, "_NET_WM_NAME") == name &&
+                (width == 0 || geometry->width == width)) {
                 found.push_back(window);
             }
         }
@@ -186,7 +166,7 @@ protected:
     // A window of this name (and width) once it is up; XCB_NONE when it never is.
     static xcb_window_t shown(const QByteArray& name, int width = 0) {
         std::vector<xcb_window_t> windows;
-        spinUntil([&] { return !(windows = norikWindows(name, width)).empty(); });
+        waitUntil([&] { return !(windows = norikWindows(name, width)).empty(); });
         return windows.empty() ? XCB_NONE : windows.front();
     }
 
@@ -202,7 +182,7 @@ protected:
             const XcbReply<xcb_get_window_attributes_reply_t> attributes(
                 xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
             if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                s_session->windowAtoms(window, "_NET_WM_WINDOW_TYPE")
+                s_session->values(window, "_NET_WM_WINDOW_TYPE")
                     .contains(s_session->atom("_NET_WM_WINDOW_TYPE_TOOLTIP"))) {
                 found.push_back(window);
             }
@@ -212,7 +192,7 @@ protected:
 
     // The request number `count` reached the model server with `selection` in it.
     void expectSent(const QString& selection = sentence, std::size_t count = 1) {
-        ASSERT_TRUE(spinUntil([&] { return m_server.requests().size() >= count; })) << "request " << count;
+        ASSERT_TRUE(waitUntil([&] { return m_server.requests().size() >= count; })) << "request " << count;
         ASSERT_EQ(m_server.requests().size(), count);
         EXPECT_TRUE(QByteArray::fromStdString(m_server.requests().back().body).contains(selection.toUtf8()));
     }
@@ -224,54 +204,35 @@ protected:
     test::LoopbackServer m_server;
     std::unique_ptr<Editor> m_editor;
     // Killed at the end of each test, before the editor and the server go.
-    QProcess m_norik;
+    std::optional<tests::ClientProcess> m_norik;
 };
 
 TEST_F(DesktopReviewTest, AHotKeyHeldOnTheKeyboardReviewsOnceShowsRecordsAndEscapeGivesTheFocusBack) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_NO_FATAL_FAILURE(startNorik());
-    for (const xcb_keycode_t key : {leftControl, leftAlt, space}) {
-        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_PRESS, key));
-    }
+    ASSERT_TRUE(s_session->press(hotKey, true, true));
     ASSERT_NO_FATAL_FAILURE(expectSent());
     const xcb_window_t panel = shown("Norik", Panel::kResultWidth);
     ASSERT_NE(panel, XCB_NONE) << "no result panel";
-    EXPECT_TRUE(spinUntil([&] {
-        const QList<xcb_atom_t> state = s_session->windowAtoms(panel, "_NET_WM_STATE");
-        const bool everywhere =
-            state.contains(s_session->atom("_NET_WM_STATE_STICKY")) ||
-            s_session->windowProperty(panel, s_session->atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL) == 0xFFFFFFFFU;
+    EXPECT_TRUE(waitUntil([&] {
+        const QList<xcb_atom_t> state = s_session->values(panel, "_NET_WM_STATE");
+        const bool everywhere = state.contains(s_session->atom("_NET_WM_STATE_STICKY")) ||
+                                s_session->value(panel, "_NET_WM_DESKTOP") == 0xFFFFFFFFU;
         return everywhere && state.contains(s_session->atom("_NET_WM_STATE_ABOVE"));
     })) << "the panel is not on every workspace and above";
-    EXPECT_TRUE(spinUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const QJsonArray recorded = QJsonDocument::fromJson(norik({"history", "--json"}).value_or("")).array();
         return recorded.size() == 1 && recorded[0]["source"] == sentence && recorded[0]["score"] == 6;
     })) << "the review is not in the history";
-    for (const xcb_keycode_t key : {space, leftAlt, leftControl}) {
-        ASSERT_TRUE(s_session->fakeDeviceKey(XCB_INPUT_DEVICE_KEY_RELEASE, key));
-    }
+    ASSERT_TRUE(s_session->press(hotKey, false, true));
     pressEscape();
-    EXPECT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
-    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == m_editor->window(); })) << "the focus stayed away";
-
-    // A key typed after the release: whatever the held keys typed reaches the editor before it.
-    s_session->fakeKey(XCB_KEY_PRESS, keyX);
-    s_session->fakeKey(XCB_KEY_RELEASE, keyX);
-    ASSERT_TRUE(m_editor->process().waitForLine("key " + QByteArray::number(Qt::Key_X) + " 0"));
-    QList<QByteArray> typed = m_editor->process().lines();
-    typed.removeIf([](const QByteArray& line) {
-        const int key = line.startsWith("key ") ? line.split(' ').value(1).toInt() : 0;
-        return key == 0 || key == Qt::Key_Control || key == Qt::Key_Alt;
-    });
-    EXPECT_EQ(typed,
-              (QList<QByteArray>{"key " + QByteArray::number(Qt::Key_C) + " " + QByteArray::number(Qt::ControlModifier),
-                                 "key " + QByteArray::number(Qt::Key_X) + " 0"}));
+    EXPECT_TRUE(waitUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
+    EXPECT_TRUE(waitUntil([&] { return s_session->activeWindow() == m_editor->window(); })) << "the focus stayed away";
+    EXPECT_EQ(m_server.requests().size(), 1U) << "the held hot key reviewed again";
 }
 
 // The three ways a press went astray: lost after a terminal's review, a selection its application had already
 // copied taken for none, and Escape pressed in the window the user moved on to sending the focus back.
 TEST_F(DesktopReviewTest, AfterATerminalReviewAndEscapeInTheWindowTheUserMovedOnToItsCopiedSelectionIsReviewed) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_NO_FATAL_FAILURE(startNorik());
     const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"));
     ASSERT_TRUE(terminal.ready());
@@ -282,11 +243,11 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewAndEscapeInTheWindowTheUserMovedOn
     tests::ClientProcess copied(QStringLiteral("wish"),
                                 {QStringLiteral(NORIK_CAPTURE_COPIED_EDITOR), "-name", "tkeditor", sentence});
     ASSERT_TRUE(copied.waitForLine("focused"));
-    ASSERT_TRUE(spinUntil([] { return s_session->windowClass(s_session->activeWindow()) == "Tkeditor"; }));
+    ASSERT_TRUE(waitUntil([] { return s_session->windowClass(s_session->activeWindow()) == "Tkeditor"; }));
     const xcb_window_t movedOnTo = s_session->activeWindow();
     pressEscape();
     // The window manager drops the panel from its list after it has handled whatever Norik asked before.
-    ASSERT_TRUE(spinUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
+    ASSERT_TRUE(waitUntil([] { return norikWindows().empty(); })) << "Escape left the panel up";
     EXPECT_EQ(s_session->activeWindow(), movedOnTo);
     pressHotKey();
     ASSERT_NO_FATAL_FAILURE(expectSent(sentence, 2));
@@ -296,18 +257,17 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
     m_environment.insert("QT_SCALE_FACTOR", "2");
     ASSERT_NO_FATAL_FAILURE(startNorik());
     // Started by a launcher, whose launch the settings window completes.
-    const QByteArray launch = "launcher-e2e_TIME" + QByteArray::number(serverTime());
-    m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
+    const QByteArray launch = launchFrom("launcher-e2e");
     EXPECT_TRUE(norik({}));
     const xcb_window_t settings = shown("Norik Settings");
     ASSERT_NE(settings, XCB_NONE) << "no settings window";
-    EXPECT_EQ(text(settings, "_NET_STARTUP_ID"), launch);
-    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; })) << "the launch left it behind";
+    EXPECT_EQ(s_session->bytes(settings, "_NET_STARTUP_ID"), launch);
+    EXPECT_TRUE(waitUntil([&] { return s_session->activeWindow() == settings; })) << "the launch left it behind";
 
     // With another application in front, asking again brings the one window back to the front.
     ASSERT_TRUE(s_session->bringForward([&](xcb_window_t active) { return active == m_editor->window(); }));
     EXPECT_TRUE(norik({"settings"}));
-    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == settings; })) << "the settings stayed behind";
+    EXPECT_TRUE(waitUntil([&] { return s_session->activeWindow() == settings; })) << "the settings stayed behind";
     EXPECT_EQ(norikWindows("Norik Settings").size(), 1U) << "a second settings window opened";
 
     // Nothing is selected in Norik's own window.
@@ -328,7 +288,6 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
 
 // Without a history, as when its folder cannot be made: the user hears of it once, not at every review.
 TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALostHistoryIsToldInTheTrayOnce) {
-    m_server.respond("POST", "/api/chat", 200, tutorReply);
     ASSERT_TRUE(QDir(m_home.path()).mkpath(".local"));
     QFile inTheWay(m_home.filePath(".local/share"));
     ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
@@ -338,16 +297,15 @@ TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALo
         std::ranges::copy(trayMessages(), std::inserter(told, told.end()));
         return !told.empty();
     };
-    ASSERT_TRUE(spinUntil(watch)) << "no tray message";
+    ASSERT_TRUE(waitUntil(watch)) << "no tray message";
 
-    const QByteArray launch = "launcher-trigger_TIME" + QByteArray::number(serverTime());
-    m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
+    const QByteArray launch = launchFrom("launcher-trigger");
     EXPECT_TRUE(norik({"trigger"}));
     ASSERT_NO_FATAL_FAILURE(expectSent());
     const xcb_window_t panel = shown("Norik", Panel::kResultWidth);
     ASSERT_NE(panel, XCB_NONE) << "no result panel";
-    EXPECT_EQ(text(panel, "_NET_STARTUP_ID"), launch);
-    EXPECT_TRUE(spinUntil([&] { return s_session->activeWindow() == panel; })) << "the panel stayed behind";
+    EXPECT_EQ(s_session->bytes(panel, "_NET_STARTUP_ID"), launch);
+    EXPECT_TRUE(waitUntil([&] { return s_session->activeWindow() == panel; })) << "the panel stayed behind";
     // A message told again would replace the first, which stays up far longer than a review takes.
     watch();
     EXPECT_EQ(told.size(), 1U);

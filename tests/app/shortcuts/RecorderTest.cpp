@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/shortcuts/Recorder.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
-#include <xcb/xtest.h>
 
 #include "app/QtWait.h"
 #include "app/shortcuts/QtX11HotKeys.h"
@@ -21,6 +21,7 @@
 #include "platform/desktop/SystemShortcuts.h"
 
 #include "support/TestFiles.h"
+#include "support/X11Client.h"
 
 namespace norik::app {
 namespace {
@@ -76,16 +77,12 @@ protected:
     std::optional<Shortcut> stored() const { return m_registry->getShortcut(m_review); }
 
     // Presses the keys in order through the server, as a keyboard does, and releases them in reverse.
-    void press(std::vector<Key> keys) {
-        for (const bool down : {true, false}) {
-            for (std::size_t index = 0; index < keys.size(); ++index) {
-                const Key key = keys[down ? index : keys.size() - 1 - index];
-                xcb_test_fake_input(m_injector->get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
-                                    static_cast<xcb_keycode_t>(evdevCode(key).value() + 8), XCB_CURRENT_TIME, XCB_NONE,
-                                    0, 0, 0);
-            }
+    void press(const std::vector<Key>& keys) {
+        std::vector<xcb_keycode_t> codes;
+        for (const Key key : keys) {
+            codes.push_back(static_cast<xcb_keycode_t>(evdevCode(key).value() + 8));
         }
-        xcb_flush(m_injector->get());
+        tests::X11Client(m_injector->get()).tap(codes);
     }
 
     bool startRecording() {
@@ -102,13 +99,9 @@ protected:
     static bool answerAlert(const QString& button) {
         QMessageBox* box = nullptr;
         waitUntil([&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr; });
-        for (QAbstractButton* candidate : box != nullptr ? box->buttons() : QList<QAbstractButton*>()) {
-            if (candidate->text() == button) {
-                candidate->click();
-                return true;
-            }
-        }
-        return false;
+        const QList<QAbstractButton*> buttons = box != nullptr ? box->buttons() : QList<QAbstractButton*>();
+        const auto found = std::ranges::find(buttons, button, &QAbstractButton::text);
+        return found != buttons.end() && ((*found)->click(), true);
     }
 
     tests::TemporaryFolder m_folder;
@@ -141,7 +134,8 @@ void PrintTo(const KeyRow& row, std::ostream* out) {
 
 class RecorderKeyTest : public RecorderTest, public ::testing::WithParamInterface<KeyRow> {};
 
-// Each row ends in a state that a later key press then shows as settled: recording goes on until Escape.
+// Each row ends in a state that a later key press then shows as settled: recording goes on until Escape, which
+// ends it without a change.
 // Another client holds Ctrl+Alt+G: the recorder's keyboard grab still brings it to the field, and the user decides.
 TEST_P(RecorderKeyTest, KeyRules) {
     auto holder = platform::x11::X11HotKeyBackend::create(m_injector->get(), m_injector->screenNumber());
@@ -176,7 +170,6 @@ INSTANTIATE_TEST_SUITE_P(
                Shortcut(Key::k, ModifierFlags::command | ModifierFlags::option),
                false},
         KeyRow{"TheOwnHotKeyIsRecordedNotFired", {Key::command, Key::option, Key::space}, kCtrlAltSpace, false},
-        KeyRow{"EscapeEndsWithoutChange", {Key::escape}, kCtrlAltSpace, false},
         KeyRow{"BackspaceClearsAndRecordingGoesOn", {Key::deleteKey}, std::nullopt, true},
         KeyRow{"ANorikMenuItemsCombinationIsRefused", {Key::command, Key::comma}, kCtrlAltSpace, true, "OK"},
         KeyRow{"ASystemConflictIsRefused", {Key::command, Key::option, Key::g}, kCtrlAltSpace, true, "OK"},
