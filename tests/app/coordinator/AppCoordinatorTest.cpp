@@ -2,9 +2,10 @@
 #include "app/AppCoordinator.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <QAction>
@@ -12,13 +13,14 @@
 #include <QTest>
 #include <QThreadPool>
 #include <gtest/gtest.h>
+#include <list>
 #include <nlohmann/json.hpp>
-#include <ostream>
 
 #include "app/HotkeyManager.h"
 #include "app/MenuBarContent.h"
 #include "app/QtWait.h"
-#include "app/coordinator/TestDoubles.h"
+#include "app/capture/SelectionCapture.h"
+#include "app/presentation/ReviewPresenter.h"
 #include "app/updates/UpdateDialog.h"
 #include "app/updates/UpdaterManager.h"
 #include "core/history/NorikStore.h"
@@ -35,19 +37,66 @@ namespace norik::app::tests {
 namespace {
 
 using namespace std::chrono_literals;
-using Kind = RecordingPresenter::Kind;
 using norik::tests::waitUntil;
+using Kinds = std::vector<std::string>;
 
-// An Ollama chat answer whose review finds two grammar mistakes and one spelling mistake.
-const std::string kChatReply =
-    nlohmann::json{
-        {"message",
-         {{"role", "assistant"},
-          {"content", R"({"language": "en", "corrected": "I have an apple.", "improved": "I own an apple.", "score": 6,
-          "issues": [{"excerpt": "has", "explanation": "First person.", "category": "Grammar"},
-                     {"excerpt": "a apple", "explanation": "A vowel sound.", "category": "grammar"},
-                     {"excerpt": "appel", "explanation": "Spelled apple.", "category": "spelling"}]})"}}}}
-        .dump();
+// The panel, as a log of what it was asked to show; dismiss() is what Escape or the close button does.
+class RecordingPresenter final : public ReviewPresenter {
+public:
+    void showLoading() override { kinds.emplace_back("loading"); }
+    void showNotice(const QString&) override { kinds.emplace_back("notice"); }
+    void showError(const QString&) override { kinds.emplace_back("error"); }
+    void showResult(const core::TutorResult&, const std::optional<QString>& note) override {
+        kinds.emplace_back(note ? "result with a note" : "result");
+    }
+    void setOnDismiss(std::function<void()> onDismiss) override { m_onDismiss = std::move(onDismiss); }
+    void dismiss() { m_onDismiss(); }
+
+    std::vector<std::string> kinds;
+
+private:
+    std::function<void()> m_onDismiss = [] { ADD_FAILURE() << "nothing was installed to run on dismissal"; };
+};
+
+// Answers each capture with the next scripted text on the main thread's event loop. A held capture answers only
+// once it is stopped, as the real one does when a trigger or a dismissal gives up on it.
+class ScriptedCapture final : public QObject, public SelectionCapture, public AccessibilityTrust {
+public:
+    void script(std::optional<QString> text, bool held = false) { m_script.emplace_back(std::move(text), held); }
+
+    void capture(std::stop_token stop, std::function<void(std::optional<QString>)> done) override {
+        ++calls;
+        ASSERT_FALSE(m_script.empty()) << "capture " << calls << " was not scripted";
+        auto [text, held] = std::move(m_script.front());
+        m_script.pop_front();
+        std::function<void()> answer = [this, done = std::move(done), text = std::move(text)] {
+            QMetaObject::invokeMethod(
+                this, [done, text] { done(text); }, Qt::QueuedConnection);
+        };
+        if (held) {
+            m_held.emplace_back(std::move(stop), std::move(answer));
+        } else {
+            answer();
+        }
+    }
+    [[nodiscard]] bool isTrusted() override { return trusted; }
+    void requestTrust() override { ++trustRequests; }
+
+    int calls = 0;
+    bool trusted = true;
+    int trustRequests = 0;
+
+private:
+    std::deque<std::pair<std::optional<QString>, bool>> m_script;
+    std::list<std::stop_callback<std::function<void()>>> m_held;
+};
+
+// An Ollama chat answer whose review finds a grammar and a spelling mistake.
+const std::string kChatReply = nlohmann::json{{"message", {{"role", "assistant"}, {"content", R"({"language": "en",
+    "corrected": "I have an apple.", "improved": "I own an apple.", "score": 6, "issues": [
+    {"excerpt": "has", "explanation": "First person.", "category": "Grammar"},
+    {"excerpt": "appel", "explanation": "Spelled apple.", "category": "spelling"}]})"}}}}
+                                   .dump();
 
 // Real settings, history and model server in a folder of the test's own; capture, trust and panel are doubles.
 class AppCoordinatorTest : public testing::Test {
@@ -62,18 +111,21 @@ protected:
     void TearDown() override {
         // The coordinator stops its review; its worker must be gone before the server and the stores are.
         m_coordinator.reset();
-        EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
+        settle();
     }
 
     AppCoordinator& coordinator() { return *m_coordinator; }
 
-    bool waitForCalls(std::size_t count) {
-        return waitUntil([&] { return m_presenter.kinds.size() >= count; });
+    void review(const QString& text) {
+        m_capture.script(text);
+        const std::size_t shown = m_presenter.kinds.size();
+        coordinator().trigger();
+        ASSERT_TRUE(waitUntil([&] { return m_presenter.kinds.size() >= shown + 2; }));
     }
 
     // Lets every model call that was started come back to the main thread, so that a test can say what did
     // not happen.
-    void settle() {
+    static void settle() {
         ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
         QCoreApplication::sendPostedEvents();
     }
@@ -85,56 +137,42 @@ protected:
 
     std::vector<std::string> storedSources() const {
         std::vector<std::string> sources;
-        for (const core::StoredCorrection& correction : m_history.recentCorrections(100)) {
-            sources.push_back(correction.source);
-        }
+        std::ranges::transform(m_history.recentCorrections(100), std::back_inserter(sources),
+                               &core::StoredCorrection::source);
         return sources;
     }
 
-    std::int64_t counted(std::string_view category) const {
-        const auto counts = m_history.allCategoryCounts();
-        const auto found = std::ranges::find(counts, category, &core::CategoryCount::category);
-        return found != counts.end() ? found->count : 0;
-    }
-
     norik::tests::TemporaryFolder m_folder;
-    // Before the store: the history file goes where XDG_DATA_HOME says.
-    const bool m_dataHomeSet = ::setenv("XDG_DATA_HOME", m_folder.path().c_str(), 1) == 0;
     test::LoopbackServer m_server;
     core::SettingsStore m_settings{m_folder.path() / "settings.json"};
     platform::MemorySecretStore m_secrets;
     core::Preferences m_preferences{m_settings, m_secrets};
-    core::NorikStore m_store{core::NorikStore::defaultLocation()};
+    core::NorikStore m_store{m_folder.path() / "norik.store"};
     core::HistoryStore m_history{m_store};
     platform::FakeHotKeyBackend m_backend;
     core::shortcuts::Registry m_registry{m_settings, m_backend};
     RecordingPresenter m_presenter;
     ScriptedCapture m_capture;
-    SwitchableTrust m_trust;
-    std::optional<AppCoordinator> m_coordinator{std::in_place, m_presenter,   m_capture, m_trust,
+    std::optional<AppCoordinator> m_coordinator{std::in_place, m_presenter,   m_capture, m_capture,
                                                 m_history,     m_preferences, m_registry};
 };
 
 TEST_F(AppCoordinatorTest, NothingSelectedShowsTheNoticeAndAsksNoModel) {
-    ASSERT_TRUE(m_store.location().string().starts_with(m_folder.path().string()));
-    const std::vector<std::optional<QString>> selections{std::nullopt, QString(), QStringLiteral("  \n\t \r\n ")};
-    for (std::size_t index = 0; index < selections.size(); ++index) {
-        m_capture.script(selections[index]);
+    for (const std::optional<QString>& selection : {std::optional<QString>(), {QString()}, {QStringLiteral(" \n\t")}}) {
+        const std::size_t shown = m_presenter.kinds.size();
+        m_capture.script(selection);
         coordinator().trigger();
-        ASSERT_TRUE(waitForCalls(index + 1));
+        ASSERT_TRUE(waitUntil([&] { return m_presenter.kinds.size() > shown; }));
     }
     settle();
-    EXPECT_EQ(m_presenter.kinds, std::vector<Kind>(selections.size(), Kind::notice));
+    EXPECT_EQ(m_presenter.kinds, Kinds(3, "notice"));
     EXPECT_TRUE(m_server.requests().empty());
     EXPECT_TRUE(storedSources().empty());
 }
 
 TEST_F(AppCoordinatorTest, ALongSelectionIsReviewedCutWithANoteAndStoredAsSent) {
-    m_capture.script(QString(10'000, u'a') + QStringLiteral("Ω"));
-    coordinator().trigger();
-    ASSERT_TRUE(waitForCalls(2));
-    ASSERT_EQ(m_presenter.kinds, (std::vector<Kind>{Kind::loading, Kind::result}));
-    EXPECT_TRUE(m_presenter.resultNote.has_value());
+    review(QString(10'000, u'a') + QStringLiteral("Ω"));
+    EXPECT_EQ(m_presenter.kinds, (Kinds{"loading", "result with a note"}));
     const auto stored = storedSources();
     ASSERT_EQ(stored.size(), 1U);
     EXPECT_LT(stored[0].size(), 10'000U);
@@ -142,7 +180,7 @@ TEST_F(AppCoordinatorTest, ALongSelectionIsReviewedCutWithANoteAndStoredAsSent) 
 }
 
 TEST_F(AppCoordinatorTest, WithoutTrustTheShortcutOnlyAsksForItAndOnceTheCoordinatorIsGoneItDoesNothing) {
-    m_trust.trusted = false;
+    m_capture.trusted = false;
     coordinator().start();
     const auto chord = core::shortcuts::chordFor(*HotkeyManager::reviewSelection().defaultShortcut);
     const auto press = [&] {
@@ -150,102 +188,74 @@ TEST_F(AppCoordinatorTest, WithoutTrustTheShortcutOnlyAsksForItAndOnceTheCoordin
         m_backend.release(chord);
     };
     press();
-    ASSERT_TRUE(waitUntil([&] { return m_trust.requests == 2; })) << "asked at the start and at the trigger";
-    m_trust.trusted = true;
+    ASSERT_TRUE(waitUntil([&] { return m_capture.trustRequests == 2; })) << "asked at the start and at the trigger";
+    m_capture.trusted = true;
     m_capture.script(QStringLiteral("I has a apple."));
     press();
-    ASSERT_TRUE(waitForCalls(2));
+    ASSERT_TRUE(waitUntil([&] { return m_presenter.kinds.size() == 2; }));
     EXPECT_EQ(m_capture.calls, 1) << "nothing was captured without trust";
 
     m_coordinator.reset();
     press();
     m_presenter.dismiss();
     settle();
-    EXPECT_EQ(m_presenter.kinds, (std::vector<Kind>{Kind::loading, Kind::result}));
+    EXPECT_EQ(m_presenter.kinds, (Kinds{"loading", "result"}));
 }
 
-enum class Phase { capture, modelCall, answered };
-
-struct RaceCase {
-    const char* name;
-    Phase phase;  // of the first review when the user gives up on it
-    bool dismiss; // else the user triggers again
-};
-
-void PrintTo(const RaceCase& row, std::ostream* out) {
-    *out << row.name;
-}
+// When the user gives up on the first review, and whether by dismissing it (else by a second trigger).
+using RaceCase = std::tuple<std::string, bool>;
 
 class AppCoordinatorRaceTest : public AppCoordinatorTest, public testing::WithParamInterface<RaceCase> {};
 
 // At most one review is live: a second trigger leaves only the second review, a dismissal none, and the result
 // of a review that was given up never shows and is never recorded.
 TEST_P(AppCoordinatorRaceTest, OnlyTheReviewStillWantedEndsOnThePanelAndInTheHistory) {
-    const bool dismiss = GetParam().dismiss;
+    const auto& [phase, dismiss] = GetParam();
+    const bool duringCapture = phase == "DuringTheCapture";
     coordinator().start();
-    const Phase phase = GetParam().phase;
-    if (phase == Phase::capture) {
-        m_capture.script(QStringLiteral("first text"), true);
-    } else {
-        m_server.respondSlowly("POST", "/api/chat", 300ms, 200, kChatReply);
-        m_capture.script(QStringLiteral("first text"));
-    }
+    m_server.respondSlowly("POST", "/api/chat", 300ms, 200, kChatReply);
+    m_capture.script(QStringLiteral("first text"), duringCapture);
     coordinator().trigger();
-    ASSERT_TRUE(
-        waitUntil([&] { return phase == Phase::capture ? m_capture.calls == 1 : !m_server.requests().empty(); }));
-    if (phase == Phase::answered) {
+    ASSERT_TRUE(waitUntil([&] { return duringCapture ? m_capture.calls == 1 : !m_server.requests().empty(); }));
+    if (phase == "BeforeTheAnswerIsShown") {
         // The answer is in and on its way to the main thread, behind what the user does next.
         ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(30'000));
     }
     if (dismiss) {
         m_presenter.dismiss();
     } else {
-        m_capture.script(QStringLiteral("second text"));
-        coordinator().trigger();
+        review(QStringLiteral("second text"));
     }
-    ASSERT_TRUE(waitForCalls(dismiss ? 1 : 3));
     settle();
-    const std::vector<Kind> afterTrigger{Kind::loading, Kind::loading, Kind::result};
-    EXPECT_EQ(m_presenter.kinds, dismiss ? std::vector<Kind>{Kind::loading} : afterTrigger);
-    EXPECT_EQ(storedSources(), dismiss ? std::vector<std::string>{} : std::vector<std::string>{"second text"});
-    EXPECT_EQ(counted("grammar"), dismiss ? 0 : 2) << "only the second review is counted";
+    EXPECT_EQ(m_presenter.kinds, (dismiss ? Kinds{"loading"} : Kinds{"loading", "loading", "result"}));
+    EXPECT_EQ(storedSources(), (dismiss ? Kinds{} : Kinds{"second text"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Races, AppCoordinatorRaceTest,
-                         testing::Values(RaceCase{"ASecondTriggerDuringTheCapture", Phase::capture, false},
-                                         RaceCase{"ASecondTriggerDuringTheModelCall", Phase::modelCall, false},
-                                         RaceCase{"ASecondTriggerBeforeTheAnswerArrives", Phase::answered, false},
-                                         RaceCase{"ADismissalDuringTheCapture", Phase::capture, true},
-                                         RaceCase{"ADismissalDuringTheModelCall", Phase::modelCall, true},
-                                         RaceCase{"ADismissalBeforeTheAnswerArrivesDropsIt", Phase::answered, true}),
-                         [](const testing::TestParamInfo<RaceCase>& row) { return std::string(row.param.name); });
+                         testing::Combine(testing::Values("DuringTheCapture", "DuringTheModelCall",
+                                                          "BeforeTheAnswerIsShown"),
+                                          testing::Bool()),
+                         [](const testing::TestParamInfo<RaceCase>& row) {
+                             return (std::get<1>(row.param) ? "ADismissal" : "ASecondTrigger") + std::get<0>(row.param);
+                         });
 
 TEST_F(AppCoordinatorTest, RetentionZeroStoresNoReviewButCountsItsMistakesForTheNextPrompt) {
     ASSERT_TRUE(m_settings.set("retentionLimit", std::int64_t{0}));
-    for (const char* text : {"I has a appel.", "She go home."}) {
-        m_capture.script(QString::fromUtf8(text));
-        coordinator().trigger();
-        ASSERT_TRUE(waitForCalls(m_presenter.kinds.size() + 2));
-    }
-    EXPECT_EQ(m_presenter.kinds, (std::vector<Kind>{Kind::loading, Kind::result, Kind::loading, Kind::result}));
+    review(QStringLiteral("I has a appel."));
+    review(QStringLiteral("She go home."));
+    EXPECT_EQ(m_presenter.kinds, (Kinds{"loading", "result", "loading", "result"}));
     EXPECT_TRUE(storedSources().empty());
-    EXPECT_EQ(counted("grammar"), 4);
     EXPECT_EQ(userMessage(1),
               core::TutorService::userMessage("She go home.", std::vector<std::string>{"grammar", "spelling"}));
 }
 
 TEST_F(AppCoordinatorTest, AReviewTheHistoryCouldNotKeepSaysSoOnItsPanel) {
-    const std::filesystem::path blocked = m_folder.path() / "not-a-folder";
-    norik::tests::writeFile(blocked, "");
-    core::NorikStore unavailable(blocked / "norik.store");
+    norik::tests::writeFile(m_folder.path() / "not-a-folder", "");
+    core::NorikStore unavailable(m_folder.path() / "not-a-folder" / "norik.store");
     core::HistoryStore history(unavailable);
-    m_coordinator.emplace(m_presenter, m_capture, m_trust, history, m_preferences, m_registry);
-    m_capture.script(QStringLiteral("He go to school."));
-    coordinator().trigger();
-    ASSERT_TRUE(waitForCalls(2));
-    ASSERT_EQ(m_presenter.kinds, (std::vector<Kind>{Kind::loading, Kind::result}));
-    EXPECT_TRUE(m_presenter.resultNote.has_value());
-    settle();
+    m_coordinator.emplace(m_presenter, m_capture, m_capture, history, m_preferences, m_registry);
+    review(QStringLiteral("He go to school."));
+    EXPECT_EQ(m_presenter.kinds, (Kinds{"loading", "result with a note"}));
     m_coordinator.reset();
 }
 
@@ -253,16 +263,15 @@ TEST_F(AppCoordinatorTest, TheTrayMenuReviewsOpensTheSettingsOnCtrlCommaChecksFo
     UpdaterManager updater{m_settings, UpdaterManager::Options{"0.1.0", "", 1h}};
     int settingsOpened = 0;
     MenuBarContent content{coordinator(), updater, [&] { ++settingsOpened; }};
-    const auto item = [&](const QString& text) {
+    const auto item = [&](const char* text) {
         const QList<QAction*> actions = content.menu().actions();
-        const auto found = std::ranges::find(actions, text, &QAction::text);
+        const auto found = std::ranges::find(actions, QString::fromUtf8(text), &QAction::text);
         return found != actions.end() ? *found : nullptr;
     };
     coordinator().start();
     m_capture.script(QStringLiteral("I has a apple."));
-    item(QStringLiteral("Review selection"))->trigger();
-    ASSERT_TRUE(waitForCalls(2));
-    EXPECT_EQ(storedSources(), std::vector<std::string>{"I has a apple."});
+    item("Review selection")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return storedSources() == Kinds{"I has a apple."}; }));
 
     QWidget window;
     window.addAction(content.settingsAction());
@@ -272,14 +281,12 @@ TEST_F(AppCoordinatorTest, TheTrayMenuReviewsOpensTheSettingsOnCtrlCommaChecksFo
     QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
     EXPECT_EQ(settingsOpened, 1);
 
-    item(QString::fromUtf8("Check for Updates\u2026"))->trigger();
-    EXPECT_TRUE(waitUntil([] {
-        return std::ranges::any_of(QApplication::topLevelWidgets(), [](QWidget* w) {
-            return qobject_cast<UpdateDialog*>(w) != nullptr && w->isVisible();
-        });
+    item("Check for Updates\u2026")->trigger();
+    EXPECT_TRUE(std::ranges::any_of(QApplication::topLevelWidgets(), [](QWidget* w) {
+        return qobject_cast<UpdateDialog*>(w) != nullptr && w->isVisible();
     }));
 
-    QTimer::singleShot(0, item(QStringLiteral("Quit Norik")), &QAction::trigger);
+    QTimer::singleShot(0, item("Quit Norik"), &QAction::trigger);
     // Ends at once when the item quits; the guard only keeps a broken item from hanging the suite.
     QTimer::singleShot(30s, &window, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QCoreApplication::exec(), 0);

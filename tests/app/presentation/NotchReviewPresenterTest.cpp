@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -18,6 +17,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -34,20 +34,9 @@ namespace {
 using namespace std::chrono_literals;
 using norik::tests::waitUntil;
 
-core::TutorResult typicalResult(int issueCount = 4) {
-    core::TutorResult result{.language = "en",
-                             .corrected = "Yesterday I went to the market and bought three apples.",
-                             .improved = "Yesterday I went to the market and picked up three apples.",
-                             .issues = {},
-                             .score = 7};
-    result.issues.assign(static_cast<std::size_t>(issueCount),
-                         {"I goed", "\"Go\" is irregular: its past tense is \"went\".", "grammar"});
-    return result;
-}
-
 class NotchReviewPresenterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    NotchReviewPresenterTest() {
         m_presenter.setOnDismiss([this] { ++m_dismissals; });
     }
 
@@ -56,103 +45,85 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // The panel's content once its animation is over.
-    QWidget* settled() {
-        NotchPanel* panel = m_presenter.panel();
-        EXPECT_TRUE(panel != nullptr && waitUntil([&] {
-                        return panel->geometry() == m_presenter.targetGeometry() && panel->windowOpacity() == 1.0;
-                    }));
-        return panel != nullptr ? panel->content() : nullptr;
-    }
-
-    template <typename Child = QWidget> Child* shown(const char* name) {
-        return m_presenter.panel()->content()->findChild<Child*>(QString::fromLatin1(name));
+    // Waits for the panel's animation to end.
+    bool settled() {
+        const NotchPanel* panel = m_presenter.panel();
+        return panel != nullptr && waitUntil([&] {
+                   return panel->geometry() == m_presenter.targetGeometry() && panel->windowOpacity() == 1.0;
+               });
     }
 
     NotchReviewPresenter m_presenter{ReviewTimings{std::chrono::hours(1), 60ms}};
     int m_dismissals = 0;
 };
 
-TEST_F(NotchReviewPresenterTest, EachStageReplacesTheViewOfOnePanelHangingFromTheTopCentre) {
-    struct Row {
+// The last row is a result taller than the screen allows: it scrolls inside a panel that fits.
+TEST_F(NotchReviewPresenterTest,
+       EachStageReplacesTheViewOfOnePanelHangingFromTheTopCentreAndItsCloseButtonDismissesIt) {
+    NotchReviewPresenter& p = m_presenter;
+    core::TutorResult tall;
+    tall.issues.assign(60, {"I goed", "\"Go\" is irregular.", "grammar"});
+    const struct {
         const char* name;
-        std::function<void(NotchReviewPresenter&)> show;
+        std::function<void()> show;
         const QMetaObject* view;
         bool closable;
-    };
-    const std::vector<Row> rows{
-        {"loading", [](NotchReviewPresenter& p) { p.showLoading(); }, &ReviewLoadingView::staticMetaObject, false},
-        {"loading where Escape may not reach Norik",
-         [](NotchReviewPresenter& p) {
-             p.setLoadingClosable(true);
-             p.showLoading();
-         },
+    } rows[] = {
+        {"loading", [&] { p.showLoading(); }, &ReviewLoadingView::staticMetaObject, false},
+        {"loading where Escape may not reach Norik", [&] { p.setLoadingClosable(true), p.showLoading(); },
          &ReviewLoadingView::staticMetaObject, true},
-        {"notice", [](NotchReviewPresenter& p) { p.showNotice(QStringLiteral("Nothing selected.")); },
-         &ReviewMessageView::staticMetaObject, true},
-        {"error", [](NotchReviewPresenter& p) { p.showError(QStringLiteral("The request timed out.")); },
-         &ReviewMessageView::staticMetaObject, true},
-        {"result", [](NotchReviewPresenter& p) { p.showResult(typicalResult(), std::nullopt); },
-         &ReviewView::staticMetaObject, true},
+        {"notice", [&] { p.showNotice(QStringLiteral("No text.")); }, &ReviewMessageView::staticMetaObject, true},
+        {"error", [&] { p.showError(QStringLiteral("Timed out.")); }, &ReviewMessageView::staticMetaObject, true},
+        {"result", [&] { p.showResult(tall, std::nullopt); }, &ReviewView::staticMetaObject, true},
     };
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const NotchPanel* first = nullptr;
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        row.show(m_presenter);
-        ASSERT_NE(settled(), nullptr);
+        row.show();
+        ASSERT_TRUE(settled());
         const NotchPanel* panel = m_presenter.panel();
         first = first != nullptr ? first : panel;
         EXPECT_EQ(panel, first) << "a panel that is up is reused";
-        EXPECT_TRUE(panel->isVisible());
         EXPECT_NEAR(panel->geometry().center().x(), screen.center().x(), 1);
         EXPECT_LE(panel->y(), screen.top());
-        EXPECT_EQ(shown<QAbstractButton>("close") != nullptr, row.closable);
-        const auto children = panel->content()->findChildren<QWidget*>();
-        EXPECT_EQ(std::ranges::count(children, row.view, &QObject::metaObject), 1);
+        EXPECT_LT(panel->geometry().bottom(), screen.bottom());
+        EXPECT_EQ(panel->content()->findChild<QAbstractButton*>(QStringLiteral("close")) != nullptr, row.closable);
+        EXPECT_EQ(std::ranges::count(panel->content()->findChildren<QWidget*>(), row.view, &QObject::metaObject), 1);
     }
-}
-
-TEST_F(NotchReviewPresenterTest, AResultTallerThanTheScreenAllowsScrollsInsideAPanelThatFits) {
-    m_presenter.showResult(typicalResult(60), std::nullopt);
-    ASSERT_NE(settled(), nullptr);
-    const auto* scroll = m_presenter.panel()->content()->findChild<QScrollArea*>();
-    ASSERT_NE(scroll, nullptr);
-    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
-    EXPECT_LT(m_presenter.panel()->geometry().bottom(), QGuiApplication::primaryScreen()->geometry().bottom());
+    EXPECT_GT(m_presenter.panel()->content()->findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+    QTest::mouseClick(m_presenter.panel()->content()->findChild<QAbstractButton*>(QStringLiteral("close")),
+                      Qt::LeftButton);
+    EXPECT_EQ(m_dismissals, 1);
+    EXPECT_FALSE(m_presenter.isShown());
 }
 
 TEST_F(NotchReviewPresenterTest, AResultShowsItsTextsAsWrittenAndCopyPutsThemOnTheClipboardWithACheckMarkForAWhile) {
-    core::TutorResult result = typicalResult(1);
-    result.corrected = "<b>Bold?</b> & \"quotes\"\nLine two with ünïcödé ✓";
-    result.issues.front().explanation = "Use `code`, not <code>.";
+    const core::TutorResult result{.language = "en",
+                                   .corrected = "<b>Bold?</b> & \"quotes\"\nLine two with ünïcödé ✓",
+                                   .improved = "I went shopping.",
+                                   .issues = {{"I goed", "Use `code`, not <code>.", "grammar"}},
+                                   .score = 7};
     m_presenter.showResult(result, QStringLiteral("Only the first part was <i>reviewed</i>."));
-    ASSERT_NE(settled(), nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_presenter.panel()));
-    std::vector<QString> plainTexts;
-    for (const QLabel* label : m_presenter.panel()->findChildren<QLabel*>()) {
-        plainTexts.push_back(label->textFormat() == Qt::PlainText ? label->text() : QString());
-    }
+    ASSERT_TRUE(settled());
+    const auto labels = m_presenter.panel()->findChildren<QLabel*>();
     for (const std::string& text : {result.corrected, result.improved, result.issues.front().explanation,
                                     std::string("Only the first part was <i>reviewed</i>.")}) {
-        EXPECT_NE(std::ranges::find(plainTexts, QString::fromStdString(text)), plainTexts.end()) << text;
+        EXPECT_TRUE(std::ranges::any_of(labels, [&](const QLabel* label) {
+            return label->textFormat() == Qt::PlainText && label->text() == QString::fromStdString(text);
+        })) << text;
     }
     for (const auto& [name, expected] : {std::pair{"corrected", result.corrected}, {"improved", result.improved}}) {
         SCOPED_TRACE(name);
-        auto* copy = shown(name)->findChild<CopyButton*>();
-        ASSERT_NE(copy, nullptr);
+        auto* copy = m_presenter.panel()->findChild<QWidget*>(QString::fromLatin1(name))->findChild<CopyButton*>();
         QTest::mouseClick(copy, Qt::LeftButton);
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(expected));
         EXPECT_TRUE(copy->isCopied());
         EXPECT_TRUE(waitUntil([&] { return !copy->isCopied(); }));
     }
-    m_presenter.showResult(typicalResult(0), std::nullopt);
-    ASSERT_NE(settled(), nullptr);
-    EXPECT_EQ(shown("whatToLearn"), nullptr) << "no issues, nothing to learn";
 }
 
-TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppAndTheCloseButtonDismissOnlyAPanelThatIsUp) {
-    QSignalSpy shownChanged(&m_presenter, &NotchReviewPresenter::shownChanged);
+TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppDismissesOnlyAPanelThatIsUp) {
     QLineEdit other;
     other.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
@@ -162,17 +133,12 @@ TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppAndTheCloseButtonDismi
 
     QTest::keyClick(&other, Qt::Key_A);
     EXPECT_EQ(other.text(), QStringLiteral("a")) << "keys other than Escape pass through";
-    QAction cancel(&other);
-    cancel.setShortcut(Qt::Key_Escape);
-    cancel.setShortcutContext(Qt::ApplicationShortcut);
-    other.addAction(&cancel);
-    QSignalSpy triggered(&cancel, &QAction::triggered);
+    QShortcut cancel(Qt::Key_Escape, &other);
+    cancel.setContext(Qt::ApplicationShortcut);
+    QSignalSpy triggered(&cancel, &QShortcut::activated);
     QTest::keyClick(&other, Qt::Key_Escape);
     EXPECT_EQ(m_dismissals, 1);
     EXPECT_EQ(triggered.count(), 0) << "Escape reaches no shortcut of another window";
-    EXPECT_EQ(shownChanged.count(), 2);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(panel.isNull()) << "a dismissed panel is dropped";
 
     other.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &other; }));
@@ -180,15 +146,6 @@ TEST_F(NotchReviewPresenterTest, EscapeInAnyWindowOfTheAppAndTheCloseButtonDismi
     m_presenter.escapePressed();
     EXPECT_EQ(m_dismissals, 1) << "Escape, here or elsewhere, is watched only while the panel is up";
     EXPECT_EQ(triggered.count(), 1);
-
-    m_presenter.showError(QStringLiteral("The model did not answer."));
-    ASSERT_NE(settled(), nullptr);
-    QTest::mouseClick(shown<QAbstractButton>("close"), Qt::LeftButton);
-    EXPECT_EQ(m_dismissals, 2);
-    m_presenter.showNotice(QStringLiteral("Nothing selected."));
-    m_presenter.escapePressed();
-    EXPECT_EQ(m_dismissals, 3);
-    EXPECT_FALSE(m_presenter.isShown());
 }
 
 TEST(ReviewLoadingViewTest, SpinsWhileShownAndOffersToCancelOnlyAfterTheDelayOnScreen) {
@@ -197,13 +154,11 @@ TEST(ReviewLoadingViewTest, SpinsWhileShownAndOffersToCancelOnlyAfterTheDelayOnS
     hidden.hide();
     ReviewLoadingView shown(200ms, nullptr);
     shown.show();
-    const QSize before = shown.sizeHint();
     EXPECT_FALSE(shown.isSlow());
     EXPECT_TRUE(shown.findChild<NorikSpinner*>()->isSpinning());
     EXPECT_FALSE(hidden.findChild<NorikSpinner*>()->isSpinning());
     ASSERT_TRUE(waitUntil([&] { return shown.isSlow(); }));
     EXPECT_FALSE(hidden.isSlow()) << "its shorter delay would have ended first, had it kept running";
-    EXPECT_EQ(shown.sizeHint(), before) << "the hint had its room from the start";
 }
 
 // The Xvfb screen of the suite's main().
@@ -258,7 +213,6 @@ TEST_P(WorkAreaTest, GivesThePanelTheRoomTheDesktopLeaves) {
     }
     const QScreen& screen = *QGuiApplication::primaryScreen();
     ASSERT_EQ(screen.geometry(), kScreen);
-    EXPECT_EQ(x11WorkArea(m_connection, m_root, kScreen), GetParam().area);
     EXPECT_EQ(workArea(screen), GetParam().area.value_or(screen.availableGeometry()));
     NotchReviewPresenter presenter;
     presenter.showNotice(QStringLiteral("Nothing selected."));
@@ -268,34 +222,32 @@ TEST_P(WorkAreaTest, GivesThePanelTheRoomTheDesktopLeaves) {
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, WorkAreaTest,
-    ::testing::Values(
-        AreaCase{
-            "NetWorkAreaLeavesRoomForTheTopBar", {{"_NET_WORKAREA", {0, 32, 1920, 1048}}}, QRect(0, 32, 1920, 1048)},
+    ::testing::ValuesIn(std::vector<AreaCase>{
+        {"NetWorkAreaLeavesRoomForTheTopBar", {{"_NET_WORKAREA", {0, 32, 1920, 1048}}}, QRect(0, 32, 1920, 1048)},
         // Two monitors side by side: one area spans both.
-        AreaCase{"NetWorkAreaOfTheCurrentDesktopIsCutToTheScreen",
-                 {{"_NET_WORKAREA", {0, 10, 3840, 1070, 0, 32, 3840, 1048}}, {"_NET_CURRENT_DESKTOP", {1}}},
-                 QRect(0, 32, 1920, 1048)},
+        {"NetWorkAreaOfTheCurrentDesktopIsCutToTheScreen",
+         {{"_NET_WORKAREA", {0, 10, 3840, 1070, 0, 32, 3840, 1048}}, {"_NET_CURRENT_DESKTOP", {1}}},
+         QRect(0, 32, 1920, 1048)},
         // The area spans a bar of the monitor to the right; only the docks tell which monitor has which.
-        AreaCase{"UnderAWindowManagerADockOfAnotherMonitorDoesNotCount",
-                 {{"_NET_WORKAREA", {0, 50, 3840, 1030}}, {"dock", {0, 0, 50, 0, 0, 0, 0, 0, 1920, 3839, 0, 0}}},
-                 kScreen},
-        AreaCase{"UnderAWindowManagerTheDocksAlongTheScreenCount",
-                 {{"_NET_WORKAREA", {0, 50, 3840, 1030}},
-                  {"dock", {0, 0, 28, 0, 0, 0, 0, 0, 0, 1919, 0, 0}},
-                  {"dock", {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 200, 800}}},
-                 QRect(0, 28, 1920, 1012)},
+        {"UnderAWindowManagerADockOfAnotherMonitorDoesNotCount",
+         {{"_NET_WORKAREA", {0, 50, 3840, 1030}}, {"dock", {0, 0, 50, 0, 0, 0, 0, 0, 1920, 3839, 0, 0}}},
+         kScreen},
+        {"UnderAWindowManagerTheDocksAlongTheScreenCount",
+         {{"_NET_WORKAREA", {0, 50, 3840, 1030}},
+          {"dock", {0, 0, 28, 0, 0, 0, 0, 0, 0, 1919, 0, 0}},
+          {"dock", {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 200, 800}}},
+         QRect(0, 28, 1920, 1012)},
         // The other monitor first, with a taller bar, so that taking the first rectangle shows.
-        AreaCase{
-            "GtkWorkAreasOfTheScreensMonitorWin",
-            {{"_NET_WORKAREA", {0, 32, 1920, 1048}}, {"_GTK_WORKAREAS_D0", {1920, 60, 1920, 1020, 0, 40, 1920, 1040}}},
-            QRect(0, 40, 1920, 1040)},
-        AreaCase{"GtkWorkAreasFollowTheCurrentDesktop",
-                 {{"_GTK_WORKAREAS_D0", {0, 40, 1920, 1040}},
-                  {"_GTK_WORKAREAS_D1", {0, 24, 1920, 1056}},
-                  {"_NET_CURRENT_DESKTOP", {1}}},
-                 QRect(0, 24, 1920, 1056)},
-        AreaCase{"WithoutPropertiesTheAvailableGeometryCounts", {}, std::nullopt},
-        AreaCase{"AnAreaOffTheScreenDoesNotCount", {{"_NET_WORKAREA", {1920, 32, 1920, 1048}}}, std::nullopt}),
+        {"GtkWorkAreasOfTheScreensMonitorWin",
+         {{"_NET_WORKAREA", {0, 32, 1920, 1048}}, {"_GTK_WORKAREAS_D0", {1920, 60, 1920, 1020, 0, 40, 1920, 1040}}},
+         QRect(0, 40, 1920, 1040)},
+        {"GtkWorkAreasFollowTheCurrentDesktop",
+         {{"_GTK_WORKAREAS_D0", {0, 40, 1920, 1040}},
+          {"_GTK_WORKAREAS_D1", {0, 24, 1920, 1056}},
+          {"_NET_CURRENT_DESKTOP", {1}}},
+         QRect(0, 24, 1920, 1056)},
+        {"WithoutPropertiesTheAvailableGeometryCounts", {}, std::nullopt},
+        {"AnAreaOffTheScreenDoesNotCount", {{"_NET_WORKAREA", {1920, 32, 1920, 1048}}}, std::nullopt}}),
     [](const ::testing::TestParamInfo<AreaCase>& row) { return std::string(row.param.name); });
 
 } // namespace
