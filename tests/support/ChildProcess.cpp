@@ -91,7 +91,8 @@ ChildProcess::ChildProcess(const Launch& launch)
 
     auto argv = pointers(launch.arguments);
     auto envp = pointers(launch.environment);
-    const int spawned = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    const int spawned = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(),
+                                      launch.environment.empty() ? environ : envp.data());
     EXPECT_EQ(spawned, 0) << "cannot start " << argv[0] << ": " << std::strerror(spawned);
     if (spawned != 0) {
         m_pid = -1;
