@@ -31,13 +31,6 @@ inline nlohmann::json tutorReply() {
         "score": 4})");
 }
 
-// A provider's recorded reply (by example file) with its text, at `pointer`, replaced by `reply`.
-inline std::string replyBody(const std::string& example, const char* pointer, const nlohmann::json& reply) {
-    auto body = nlohmann::json::parse(test::example(example));
-    body[nlohmann::json::json_pointer(pointer)] = reply.dump();
-    return body.dump();
-}
-
 // Whether `text` went out in the request's JSON body, in any of the three wire formats.
 inline bool carries(const RecordedRequest& request, const std::string& text) {
     const std::string escaped = nlohmann::json(text).dump();
@@ -67,7 +60,7 @@ protected:
             }
         }
         m_server.respond("POST", "/v1/messages", 200,
-                         replyBody("anthropic-messages-200.json", "/content/0/text", tutorReply()));
+                         exampleWith("anthropic-messages-200.json", "/content/0/text", tutorReply().dump()));
     }
 
     [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }

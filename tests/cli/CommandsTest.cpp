@@ -38,7 +38,7 @@ TEST_F(ReviewTest, AReviewIsPrintedRecordedAndItsMistakesAskedForInTheNextOne) {
 TEST_F(ReviewTest, ThisRunsProviderModelAndLanguageWithJsonAndNoHistoryAndALongInputIsCutWithANote) {
     m_environment["OPENAI_API_KEY"] = "sk-openai-from-environment";
     m_server.respond("POST", "/v1/chat/completions", 200,
-                     replyBody("openai-chat-200.json", "/choices/0/message/content", tutorReply()));
+                     exampleWith("openai-chat-200.json", "/choices/0/message/content", tutorReply().dump()));
     // Ten megabytes are cut to the review limit, with a note; how much is read and where it is cut are the
     // input reader's and the text preparation's own tests.
     const Outcome asJson = norik(

@@ -17,10 +17,10 @@ struct RecordedRequest {
     std::string path; // as sent, without the query
     std::string query;
     std::string body;
-    std::multimap<std::string, std::string> headers;
+    std::multimap<std::string, std::string> headers; // names in lower case, as HTTP compares them
     int remotePort = -1;
 
-    // Header names compare without regard to case, as in HTTP. Empty when absent.
+    // Empty when absent; `name` in any case.
     [[nodiscard]] std::string header(std::string_view name) const;
     [[nodiscard]] bool hasHeader(std::string_view name) const;
 };
