@@ -67,10 +67,8 @@ protected:
     [[nodiscard]] std::filesystem::path dataHome() const { return m_root / "data"; }
 
     [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {}) const {
-        Launch result;
-        result.arguments = {NORIK_BINARY};
+        Launch result{.arguments = {NORIK_BINARY}, .input = std::move(input)};
         result.arguments.insert(result.arguments.end(), arguments.begin(), arguments.end());
-        result.input = std::move(input);
         for (const auto& [name, value] : m_environment) {
             result.environment.push_back(name + "=" + value);
         }

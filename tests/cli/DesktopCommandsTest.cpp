@@ -42,9 +42,9 @@ TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
     ASSERT_TRUE(holder);
     auto grabs = platform::x11::X11HotKeyBackend::create(holder->get(), holder->screenNumber());
     ASSERT_TRUE(grabs) << grabs.error();
-    const core::shortcuts::Shortcut held(core::shortcuts::Key::g, core::shortcuts::ModifierFlags::command |
-                                                                      core::shortcuts::ModifierFlags::option);
-    ASSERT_TRUE((*grabs)->registerHotKey(1, core::shortcuts::chordFor(held)));
+    using namespace core::shortcuts;
+    ASSERT_TRUE(
+        (*grabs)->registerHotKey(1, chordFor(Shortcut(Key::g, ModifierFlags::command | ModifierFlags::option))));
     run({
         {{"shortcut", "set", "Ctrl+Alt+G"}, 1, ""},
         {{"shortcut"}, 0, "Ctrl+Alt+Space\n"},
@@ -82,8 +82,7 @@ protected:
         EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
         auto messages = server->serve();
         const Outcome outcome = child.finish();
-        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-        EXPECT_EQ(outcome.out + outcome.err, "");
+        EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
         return messages;
     }
 

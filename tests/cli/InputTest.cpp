@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include <fcntl.h>
@@ -69,8 +70,8 @@ TEST_F(InputTest, ReviewsTheSameTextAsTheWholeInputWouldGive) {
         ASSERT_TRUE(read.has_value()) << read.error().message;
         const auto fromRead = core::prepareReviewText(*read);
         const auto fromWhole = core::prepareReviewText(input);
-        EXPECT_EQ(fromRead->text, fromWhole->text) << input.substr(0, 20);
-        EXPECT_EQ(fromRead->note, fromWhole->note) << input.substr(0, 20);
+        EXPECT_EQ(std::tie(fromRead->text, fromRead->note), std::tie(fromWhole->text, fromWhole->note))
+            << input.substr(0, 20);
     }
     const std::string endless = repeated("word ", 4'000'000);
     const auto [read, written] = readFed(endless);
