@@ -27,11 +27,6 @@ std::string lowered(std::string_view text) {
     return result;
 }
 
-// cpp-httplib records the peer and local address as if they were request headers; they were not sent.
-bool isAddedByServer(std::string_view name) {
-    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
-}
-
 // Held-open and slow handlers each occupy a worker, and so does every idle kept-alive connection.
 constexpr std::size_t kWorkerThreads = 16;
 constexpr std::size_t kChunkBytes = 64 * 1024;
@@ -94,15 +89,12 @@ struct LoopbackServer::Impl {
         RecordedRequest record;
         record.method = request.method;
         record.body = request.body;
-        record.remotePort = request.remote_port;
         const auto queryStart = request.target.find('?');
         record.path = request.target.substr(0, queryStart);
         if (queryStart != std::string::npos)
             record.query = request.target.substr(queryStart + 1);
-        for (const auto& [name, value] : request.headers) {
-            if (!isAddedByServer(name))
-                record.headers.emplace(lowered(name), value);
-        }
+        for (const auto& [name, value] : request.headers)
+            record.headers.emplace(lowered(name), value);
 
         std::unique_lock lock{mutex};
         auto found = scripts.find({record.method, record.path + "?" + record.query});
@@ -215,9 +207,9 @@ bool LoopbackServer::waitForRequests(std::size_t count, std::chrono::millisecond
 
 std::size_t LoopbackServer::connectionCount() const {
     std::lock_guard lock{m_impl->mutex};
-    std::set<int> ports;
+    std::set<std::string> ports;
     for (const auto& request : m_impl->recorded)
-        ports.insert(request.remotePort);
+        ports.insert(request.header("remote_port"));
     return ports.size();
 }
 

@@ -17,8 +17,9 @@ struct RecordedRequest {
     std::string path; // as sent, without the query
     std::string query;
     std::string body;
-    std::multimap<std::string, std::string> headers; // names in lower case, as HTTP compares them
-    int remotePort = -1;
+    // Names in lower case, as HTTP compares them; cpp-httplib adds remote_addr, remote_port, local_addr and
+    // local_port.
+    std::multimap<std::string, std::string> headers;
 
     // Empty when absent; `name` in any case.
     [[nodiscard]] std::string header(std::string_view name) const;

@@ -2,6 +2,7 @@
 #include "core/shortcuts/KeyCombination.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,11 +24,7 @@ const KeyboardLayout& us() {
 
 // Shift+A refused and F5 alone taken are the command line's and the recorder's rows.
 TEST(KeyCombinationTest, WordsReadAsNorikWritesThemInAnyCaseAndOrder) {
-    const struct {
-        const char* behaviour;
-        const char* text;
-        std::optional<Shortcut> expected;
-    } rows[] = {
+    const std::tuple<const char*, const char*, std::optional<Shortcut>> rows[] = {
         {"any case, any order", "alt+CTRL+space", Shortcut(Key::space, kCtrl | kAlt)},
         {"Super and a function key", "Super+Shift+F12", Shortcut(Key::f12, kSuper | ModifierFlags::shift)},
         {"punctuation by its character", "Ctrl+,", Shortcut(Key::comma, kCtrl)},
@@ -37,9 +34,9 @@ TEST(KeyCombinationTest, WordsReadAsNorikWritesThemInAnyCaseAndOrder) {
         {"an unknown modifier", "Hyper+A", std::nullopt},
         {"no key after the modifiers", "Ctrl+Alt", std::nullopt},
     };
-    for (const auto& row : rows) {
-        const auto parsed = parseWords(row.text, us());
-        EXPECT_EQ(parsed ? std::optional(*parsed) : std::nullopt, row.expected) << row.behaviour;
+    for (const auto& [behaviour, text, expected] : rows) {
+        const auto parsed = parseWords(text, us());
+        EXPECT_EQ(parsed ? std::optional(*parsed) : std::nullopt, expected) << behaviour;
     }
     EXPECT_FALSE(refusalOf(Shortcut(Key::a, kSuper)));
     EXPECT_EQ(parseAccelerator("<Hyper>t", us()), std::nullopt);
@@ -70,36 +67,28 @@ TEST(DesktopTablesTest, EachDesktopsFileGivesItsBoundCombinations) {
     const std::string fcitx = "[Hotkey]\nEnumerateWithTriggerKeys=True\n[Hotkey/TriggerKeys]\n0=Control+space\n"
                               "1=Super+space\n[Behavior]\n0=Control+Alt+x\n";
     EXPECT_EQ(fcitx5HotKeys(fcitx, us()), (std::vector{Shortcut(Key::space, kCtrl), Shortcut(Key::space, kSuper)}));
-    EXPECT_TRUE(kdeGlobalShortcuts("<not an ini file>", us()).empty());
 }
 
-TEST(DescriptionTest, KeysTypeTheCharacterOfTheLayoutWithoutModifiers) {
+// How a layout switch renames keys is the X11 tests' check, on a real server.
+TEST(DescriptionTest, KeysTypeTheLayoutsCharacterAndGlyphsAndWordsFollowAFixedModifierOrder) {
     EXPECT_EQ(us().keyToCharacter(Key{10}), "<") << "the ISO key of a pc105 keyboard";
     EXPECT_EQ(KeyboardLayout::fromNames("de")->keyToCharacter(Key::backtick), "^") << "a dead key shows its accent";
     for (const Key nothing : {Key::space, Key::f5, Key::keypad1, Key::shift, Key{52}}) {
         EXPECT_EQ(us().keyToCharacter(nothing), std::nullopt) << nothing.rawValue;
     }
     EXPECT_FALSE(KeyboardLayout::fromNames("no-such-layout").has_value());
-}
 
-// How a layout switch renames keys is the X11 tests' check, on a real server.
-TEST(DescriptionTest, GlyphsAndWordsFollowTheLayoutAndAFixedModifierOrder) {
     const ModifierFlags all = ModifierFlags::function | ModifierFlags::command | ModifierFlags::shift |
                               ModifierFlags::option | ModifierFlags::control;
-    struct Row {
-        Shortcut shortcut;
-        const char* glyphs;
-        const char* words;
-    };
-    const Row rows[] = {
+    const std::tuple<Shortcut, const char*, const char*> rows[] = {
         {Shortcut(Key::a, all), "⌃⌥⇧⌘🌐︎A", "Ctrl+Alt+Shift+Super+Fn+A"},
         {Shortcut(Key::keypad7, ModifierFlags::option), "⌥7⃣", "Alt+Num 7"},
         {Shortcut(Key::pageUp, ModifierFlags::shift), "⇧⇞", "Shift+Page Up"},
         {Shortcut(Key::deleteKey, ModifierFlags::control), "⌃⌫", "Super+Backspace"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(description(row.shortcut, &us()), row.glyphs) << row.glyphs;
-        EXPECT_EQ(wordsDescription(row.shortcut, &us()), row.words);
+    for (const auto& [shortcut, glyphs, words] : rows) {
+        EXPECT_EQ(description(shortcut, &us()), glyphs);
+        EXPECT_EQ(wordsDescription(shortcut, &us()), words);
     }
     EXPECT_EQ(description(Shortcut(Key::k, ModifierFlags::command), nullptr), "⌘\uFFFD") << "no layout";
     EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::k, ModifierFlags::command), &us()), "k");
