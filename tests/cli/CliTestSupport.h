@@ -66,8 +66,9 @@ protected:
     [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }
     [[nodiscard]] std::filesystem::path dataHome() const { return m_root / "data"; }
 
-    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {}) const {
-        Launch result{.arguments = {NORIK_BINARY}, .input = std::move(input)};
+    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {},
+                                bool inputOnTerminal = false) const {
+        Launch result{.arguments = {NORIK_BINARY}, .input = std::move(input), .inputOnTerminal = inputOnTerminal};
         result.arguments.insert(result.arguments.end(), arguments.begin(), arguments.end());
         for (const auto& [name, value] : m_environment) {
             result.environment.push_back(name + "=" + value);

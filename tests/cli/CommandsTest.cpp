@@ -131,9 +131,7 @@ TEST_F(HistoryTest, ClearsOnlyWhenConfirmedOnATerminalOrWithYes) {
     ASSERT_EQ(norik({"review", "I has a apple"}).exitCode, 0);
     EXPECT_EQ(norik({"history", "clear"}, "y\n").exitCode, 2) << "standard input is no terminal: --yes is required";
     for (const char* answer : {"n", "y"}) {
-        Launch onTerminal = launch({"history", "clear"});
-        onTerminal.inputOnTerminal = true;
-        ChildProcess child{onTerminal};
+        ChildProcess child{launch({"history", "clear"}, {}, true)};
         ASSERT_TRUE(child.waitForErrors("[y/N] "));
         child.type(std::string(answer) + "\n");
         EXPECT_EQ(child.finish().exitCode, 0);
@@ -157,11 +155,9 @@ TEST_F(HistoryTest, AnEmptyModelListNamesTheAddressAsked) {
 class KeyTest : public CliTest {
 protected:
     KeyTest() {
-        if (std::getenv("NORIK_REQUIRE_SECRET_SERVICE") != nullptr) {
-            for (const char* passed : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) {
-                if (const char* value = std::getenv(passed)) {
-                    m_environment[passed] = value;
-                }
+        for (const char* passed : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) {
+            if (const char* value = std::getenv(passed); value && std::getenv("NORIK_REQUIRE_SECRET_SERVICE")) {
+                m_environment[passed] = value;
             }
         }
     }
@@ -207,9 +203,7 @@ TEST_F(KeyTest, OnATerminalTheKeyIsReadWithoutEcho) {
     seen(norik({"key", "clear", m_provider}));
     const std::string key = "sk-openai-typed-77d2a1";
     EXPECT_EQ(seen(norik({"key", "set", "local"}, key + "\n")).exitCode, 2) << "local models take no key";
-    Launch onTerminal = launch({"key", "set", "openAI"});
-    onTerminal.inputOnTerminal = true;
-    ChildProcess typing{onTerminal};
+    ChildProcess typing{launch({"key", "set", "openAI"}, {}, true)};
     ASSERT_TRUE(typing.waitForErrors("API key for OpenAI: "));
     typing.type(key + "\n");
     const Outcome typed = seen(typing.finish());
