@@ -33,7 +33,7 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 
 // cpp-httplib keeps a worker on an idle kept-alive connection until its keep-alive time-out (seconds)
 // runs out, and stop() waits for every worker; ending the connections this server accepted lets
-// teardown finish at once. They are the sockets whose local end is our port and that have a peer.
+// teardown finish at once. stop() has closed the listening socket, so the sockets left on our port are those.
 void shutDownAcceptedConnections(int port) {
     std::error_code failure;
     for (const auto& entry : std::filesystem::directory_iterator{"/proc/self/fd", failure}) {
@@ -42,13 +42,9 @@ void shutDownAcceptedConnections(int port) {
         if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc{})
             continue;
         sockaddr_in local{};
-        sockaddr_in peer{};
         socklen_t localLength = sizeof local;
-        socklen_t peerLength = sizeof peer;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 || local.sin_family != AF_INET ||
-            ntohs(local.sin_port) != port)
-            continue;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0)
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 && local.sin_family == AF_INET &&
+            ntohs(local.sin_port) == port)
             ::shutdown(fd, SHUT_RDWR);
     }
 }
