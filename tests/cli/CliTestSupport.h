@@ -31,26 +31,23 @@ inline nlohmann::json tutorReply() {
         "score": 4})");
 }
 
-// A provider's recorded reply (by example file) with its text, at `pointer`, replaced by `reply`.
-inline std::string replyBody(const std::string& example, const char* pointer, const nlohmann::json& reply) {
-    auto body = nlohmann::json::parse(test::example(example));
-    body[nlohmann::json::json_pointer(pointer)] = reply.dump();
-    return body.dump();
-}
-
-inline std::string anthropicBody(const nlohmann::json& reply) {
-    return replyBody("anthropic-messages-200.json", "/content/0/text", reply);
-}
-
 // Whether `text` went out in the request's JSON body, in any of the three wire formats.
 inline bool carries(const RecordedRequest& request, const std::string& text) {
     const std::string escaped = nlohmann::json(text).dump();
     return contains(request.body, std::string_view(escaped).substr(1, escaped.size() - 2));
 }
 
+struct Step {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string out; // standard error is empty exactly when the command succeeds
+    std::string input = {};
+};
+
 // The built `norik` run as a child process with a temporary HOME and XDG folders of its own, no session
-// bus (so API keys go to the file store inside those folders), no colour, and both cloud providers'
-// base addresses pointing at a loopback server.
+// bus (so API keys go to the file store inside those folders), no colour, both cloud providers' base
+// addresses pointing at a loopback server that answers Anthropic's messages with a review, and an
+// Anthropic key in the environment.
 class CliTest : public ::testing::Test {
 protected:
     CliTest() {
@@ -62,16 +59,17 @@ protected:
                 m_environment[passed] = value;
             }
         }
+        m_server.respond("POST", "/v1/messages", 200,
+                         exampleWith("anthropic-messages-200.json", "/content/0/text", tutorReply().dump()));
     }
 
     [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }
     [[nodiscard]] std::filesystem::path dataHome() const { return m_root / "data"; }
 
-    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {}) const {
-        Launch result;
-        result.arguments = {NORIK_BINARY};
+    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {},
+                                bool inputOnTerminal = false) const {
+        Launch result{.arguments = {NORIK_BINARY}, .input = std::move(input), .inputOnTerminal = inputOnTerminal};
         result.arguments.insert(result.arguments.end(), arguments.begin(), arguments.end());
-        result.input = std::move(input);
         for (const auto& [name, value] : m_environment) {
             result.environment.push_back(name + "=" + value);
         }
@@ -80,6 +78,16 @@ protected:
 
     Outcome norik(const std::vector<std::string>& arguments, std::string input = {}) const {
         return runProcess(launch(arguments, std::move(input)));
+    }
+
+    void run(const std::vector<Step>& steps) const {
+        for (const Step& step : steps) {
+            const Outcome outcome = norik(step.arguments, step.input);
+            SCOPED_TRACE(step.arguments.back());
+            EXPECT_EQ(outcome.exitCode, step.exitCode) << outcome.err;
+            EXPECT_EQ(outcome.out, step.out);
+            EXPECT_EQ(outcome.err.empty(), step.exitCode == 0) << outcome.err;
+        }
     }
 
     // The stored reviews, read back through the command line.
@@ -107,6 +115,7 @@ protected:
         {"NO_COLOR", "1"},
         {"NORIK_ANTHROPIC_BASE_URL", m_server.baseUrl()},
         {"NORIK_OPENAI_BASE_URL", m_server.baseUrl() + "/v1"},
+        {"ANTHROPIC_API_KEY", "sk-ant-from-environment"},
     };
 };
 

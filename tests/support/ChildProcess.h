@@ -13,9 +13,9 @@ namespace norik::test {
 
 // A child's standard streams are pipes, except that its input can be a pseudo-terminal of its own.
 struct Launch {
-    std::vector<std::string> arguments;   // the program first
-    std::vector<std::string> environment; // "NAME=value", the whole environment of the child
-    std::string input;                    // written to standard input, which is then closed
+    std::vector<std::string> arguments;        // the program first
+    std::vector<std::string> environment = {}; // "NAME=value", the whole environment of the child; none: ours
+    std::string input = {};                    // written to standard input, which is then closed
     bool inputOnTerminal = false;
 };
 

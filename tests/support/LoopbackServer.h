@@ -17,10 +17,11 @@ struct RecordedRequest {
     std::string path; // as sent, without the query
     std::string query;
     std::string body;
+    // Names in lower case, as HTTP compares them; cpp-httplib adds remote_addr, remote_port, local_addr and
+    // local_port.
     std::multimap<std::string, std::string> headers;
-    int remotePort = -1;
 
-    // Header names compare without regard to case, as in HTTP. Empty when absent.
+    // Empty when absent; `name` in any case.
     [[nodiscard]] std::string header(std::string_view name) const;
     [[nodiscard]] bool hasHeader(std::string_view name) const;
 };

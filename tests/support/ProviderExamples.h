@@ -1,24 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/providers/ReviewError.h"
+#include "support/TestFiles.h"
 
 namespace norik::test {
 
 // A recorded wire example from the providers' documentation, by file name.
 inline std::string example(const std::string& name) {
-    std::ifstream file(std::string(NORIK_PROVIDER_EXAMPLES) + "/" + name);
-    EXPECT_TRUE(file.good()) << name;
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
+    std::string content = tests::readFile(std::string(NORIK_PROVIDER_EXAMPLES) + "/" + name);
+    EXPECT_FALSE(content.empty()) << name;
+    return content;
+}
+
+// The example with the member at `pointer` replaced by `value`.
+inline std::string exampleWith(const std::string& name, const char* pointer, const nlohmann::json& value) {
+    auto body = nlohmann::json::parse(example(name));
+    body[nlohmann::json::json_pointer(pointer)] = value;
+    return body.dump();
 }
 
 // The message an example's error body carries, read independently of the code under test.
@@ -26,14 +29,6 @@ inline std::string exampleMessage(const std::string& name) {
     const auto body = nlohmann::json::parse(example(name));
     return body.at("error").is_string() ? body.at("error").get<std::string>()
                                         : body.at("error").at("message").get<std::string>();
-}
-
-inline const core::LLMError* llmError(const core::ReviewError& error) {
-    return error.llmError();
-}
-
-inline bool isDecodingError(const core::ReviewError& error) {
-    return std::holds_alternative<core::DecodingError>(error.value());
 }
 
 } // namespace norik::test

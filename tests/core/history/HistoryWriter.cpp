@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Records reviews into a store, as the tray app or the command line would, for the process tests.
-// Usage: norik_history_writer <store file | --shared> <reviews, 0 for until killed>
+// Usage: norik_history_writer <store file> <reviews, 0 for until killed>
 // Until killed, it says "stored N" on standard error after every review, so a test can kill it mid-write.
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <string_view>
 
 #include <cstdio>
 #include <unistd.h>
@@ -18,10 +16,9 @@ int main(int argc, char** argv) {
     if (argc != 3) {
         return 2;
     }
-    const bool shared = std::string_view(argv[1]) == "--shared";
     const long long reviews = std::stoll(argv[2]);
-    const auto own = shared ? nullptr : std::make_unique<NorikStore>(std::filesystem::path(argv[1]));
-    HistoryStore history{shared ? NorikStore::shared() : *own};
+    NorikStore store{std::filesystem::path(argv[1])};
+    HistoryStore history{store};
     // Two issues per review, so a whole review always shows as grammar count == 2 x stored reviews.
     const TutorResult result{"en", "corrected", "improved", {{"a", "b", "grammar"}, {"c", "d", "Grammar"}}, 0};
     for (long long i = 0; reviews == 0 || i < reviews; ++i) {

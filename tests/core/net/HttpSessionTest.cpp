@@ -61,14 +61,11 @@ TEST_F(HttpSessionTest, RequestArrivesAsSentOnOneConnectionAndAnErrorStatusIsARe
     EXPECT_EQ(seen.header("User-Agent"), "Norik/" + std::string{kVersion});
     EXPECT_FALSE(seen.hasHeader("Expect"));
 
-    for (const std::string method : {"GET", "DELETE", "PUT"}) {
-        server.respond(method, "/m", 500, "overloaded");
-        const auto failed = session.send(request(method, "/m", method == "PUT" ? "payload" : ""));
-        ASSERT_TRUE(failed.has_value()) << method << ": " << failed.error().description;
-        EXPECT_EQ(std::tie(failed->status, failed->body), std::tuple(500, "overloaded"));
-        EXPECT_EQ(server.requests().back().method, method);
-        EXPECT_FALSE(server.requests().back().hasHeader("Content-Type")) << method;
-    }
+    server.respond("GET", "/m", 500, "overloaded");
+    const auto failed = session.send(request("GET", "/m"));
+    ASSERT_TRUE(failed.has_value()) << failed.error().description;
+    EXPECT_EQ(std::tie(failed->status, failed->body), std::tuple(500, "overloaded"));
+    EXPECT_FALSE(server.requests().back().hasHeader("Content-Type")) << "no body, no type";
     EXPECT_EQ(server.connectionCount(), 1U);
 }
 
@@ -106,7 +103,7 @@ TEST_F(HttpSessionTest, BodiesOverTheLimitAreRefusedWhetherAnnouncedOrNot) {
     EXPECT_EQ(atLimit->body.size(), HttpSession::kMaxBodyBytes);
 }
 
-TEST_F(HttpSessionTest, InjectedHeadersBadAddressesAndRefusedPortsFailBeforeAnyRequest) {
+TEST_F(HttpSessionTest, InjectedHeadersBadAddressesRefusedPortsAndAMissingLibraryFailBeforeAnyRequest) {
     auto badHeader = request("GET", "/");
     badHeader.headers = {{"X-Injected", "a\r\nHost: elsewhere"}};
     expectFailure(badHeader, Kind::other);
@@ -120,41 +117,30 @@ TEST_F(HttpSessionTest, InjectedHeadersBadAddressesAndRefusedPortsFailBeforeAnyR
           std::string_view("file:///etc"), std::string_view{"http://a.com\0.evil", 18}}) {
         EXPECT_FALSE(isValidUrl(refused)) << refused;
     }
+    CurlLibrary unused;
+    const std::string missing = loadCurlLibrary("libnorik-absent.so.0", unused);
+    EXPECT_NE(missing.find("libnorik-absent.so.0"), std::string::npos) << "a missing library is named: " << missing;
 }
 
-struct RedirectCase {
-    const char* name;
-    int status;
-    std::string methodAfter;
-    std::string bodyAfter;
-};
-
-class HttpRedirectTest : public HttpSessionTest, public ::testing::WithParamInterface<RedirectCase> {};
-
-TEST_P(HttpRedirectTest, FollowsLikeABrowser) {
-    server.respond("POST", "/old", GetParam().status, "", {{"Location", server.baseUrl() + "/new"}});
-    server.respond(GetParam().methodAfter, "/new", 200, "moved here");
-    const auto reply = session.send(request("POST", "/old", R"({"a":1})"));
-    ASSERT_TRUE(reply.has_value()) << reply.error().description;
-    EXPECT_EQ(reply->body, "moved here");
-    const auto arrived = server.requests().back();
-    EXPECT_EQ(std::tie(arrived.method, arrived.body), std::tie(GetParam().methodAfter, GetParam().bodyAfter));
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, HttpRedirectTest,
-                         ::testing::Values(RedirectCase{"Temporary307KeepsThePost", 307, "POST", R"({"a":1})"},
-                                           RedirectCase{"Permanent308KeepsThePost", 308, "POST", R"({"a":1})"},
-                                           RedirectCase{"SeeOther303FetchesWithGet", 303, "GET", ""}),
-                         [](const ::testing::TestParamInfo<RedirectCase>& row) { return row.param.name; });
-
-TEST_F(HttpSessionTest, RedirectsStopAtTheBoundAndStayOnHttp) {
+TEST_F(HttpSessionTest, RedirectsAreFollowedLikeABrowserUpToTheBoundAndOnlyOnHttp) {
+    for (const auto& [status, methodAfter, bodyAfter] :
+         {std::tuple{307, "POST", R"({"a":1})"}, std::tuple{308, "POST", R"({"a":1})"}, std::tuple{303, "GET", ""}}) {
+        server.respond("POST", "/old", status, "", {{"Location", server.baseUrl() + "/new"}});
+        server.respond(methodAfter, "/new", 200, "moved here");
+        const auto reply = session.send(request("POST", "/old", R"({"a":1})"));
+        ASSERT_TRUE(reply.has_value()) << reply.error().description;
+        EXPECT_EQ(reply->body, "moved here");
+        const auto arrived = server.requests().back();
+        EXPECT_EQ(std::tie(arrived.method, arrived.body), std::tie(methodAfter, bodyAfter)) << status;
+    }
+    const std::size_t before = server.requests().size();
     server.respond("GET", "/loop", 302, "", {{"Location", "/loop"}});
     // libcurl would follow ftp on its own; a refused port tells a blocked redirect from a tried one.
     server.respond("GET", "/away", 302, "",
                    {{"Location", "ftp://127.0.0.1:" + std::to_string(test::refusedPort()) + "/"}});
     expectFailure(request("GET", "/loop"), Kind::other);
     expectFailure(request("GET", "/away"), Kind::other);
-    EXPECT_EQ(server.requests().size(), std::size_t{HttpSession::kMaxRedirects + 2});
+    EXPECT_EQ(server.requests().size() - before, std::size_t{HttpSession::kMaxRedirects + 2});
 }
 
 TEST_F(HttpSessionTest, SeveralThreadsShareTheSession) {
@@ -173,12 +159,6 @@ TEST_F(HttpSessionTest, SeveralThreadsShareTheSession) {
     for (auto& worker : workers) {
         EXPECT_EQ(worker.get(), 10);
     }
-}
-
-TEST(CurlLibraryTest, AMissingLibraryIsNamedAsSuch) {
-    CurlLibrary unused;
-    const std::string failure = loadCurlLibrary("libnorik-absent.so.0", unused);
-    EXPECT_NE(failure.find("libnorik-absent.so.0"), std::string::npos) << failure;
 }
 
 } // namespace

@@ -3,11 +3,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <cmath>
@@ -15,6 +17,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/log/Problems.h"
+#include "core/preferences/Preferences.h"
+#include "platform/fake/MemorySecretStore.h"
 
 #include "support/TestFiles.h"
 
@@ -128,6 +132,67 @@ TEST_F(SettingsStoreTest, OtherProcessesWritesAreSeenAndNeverLost) {
     EXPECT_EQ(writeKeys("parent."), 0);
     EXPECT_EQ(tests::waitForChildProcess(child), 0);
     EXPECT_EQ(m_store.all().size(), 1U + 2U * kKeysEach);
+}
+
+class PreferencesTest : public SettingsStoreTest {
+protected:
+    void store(const std::string& key, const SettingValue& value) { ASSERT_TRUE(m_store.set(key, value)); }
+
+    platform::MemorySecretStore m_secrets;
+    Preferences m_preferences{m_store, m_secrets};
+};
+
+TEST_F(PreferencesTest, StoringEveryListedDefaultChangesNothingAndAWrongTypeReadsAsTheDefault) {
+    const Preferences::Snapshot defaults = m_preferences.snapshot();
+    const std::int64_t retention = m_preferences.retentionLimit();
+    for (const SettingKey& key : settingKeys()) {
+        ASSERT_TRUE(m_preferences.setFromText(key.name, key.defaultText)) << key.name;
+    }
+    EXPECT_EQ(m_preferences.snapshot(), defaults);
+
+    const std::pair<std::string, SettingValue> wrong[] = {
+        {"provider", std::int64_t{1}}, {"provider", std::string("openai")},   {"model.anthropic", true},
+        {"localEndpoint", 3.5},        {"retentionLimit", std::string("50")}, {"retentionLimit", 50.0}};
+    for (const auto& [key, value] : wrong) {
+        store(key, value);
+        EXPECT_EQ(m_preferences.snapshot(), defaults) << key;
+        EXPECT_EQ(m_preferences.retentionLimit(), retention) << key;
+    }
+    store("localEndpoint", std::string(" http://box:11434/ "));
+    EXPECT_EQ(m_preferences.snapshot().localEndpoint, " http://box:11434/ ") << "stored strings stay as they are";
+}
+
+TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKeyBeforeItsEnvironmentVariable) {
+    ::setenv("OPENAI_API_KEY", "sk-openai-environment", 1);
+    store("provider", std::string("openAI"));
+    EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-openai-environment");
+    EXPECT_EQ(m_preferences.snapshotWithoutKey().apiKey, "");
+    ASSERT_TRUE(m_secrets.store("sk-openai", "apiKey.openAI"));
+    store("model.openAI", std::string("gpt-4.1"));
+    EXPECT_EQ(std::pair(m_preferences.snapshot().apiKey, m_preferences.snapshot().model),
+              std::pair(std::string("sk-openai"), std::string("gpt-4.1")));
+    ::unsetenv("OPENAI_API_KEY");
+    store("provider", std::string("local"));
+    EXPECT_EQ(m_preferences.snapshot().apiKey, "");
+}
+
+TEST_F(PreferencesTest, SetFromTextStoresTheKeysTypeOrRefusesWithoutEchoingASecret) {
+    ASSERT_TRUE(m_preferences.setFromText("retentionLimit", "-5"));
+    EXPECT_EQ(m_preferences.retentionLimit(), -5);
+
+    const auto before = m_store.all();
+    const std::pair<std::string, std::string> refused[] = {{"retentionLimit", " 5"},
+                                                           {"retentionLimit", "99999999999999999999"},
+                                                           {"provider", "Local"},
+                                                           {"hasCompletedOnboarding", "True"},
+                                                           {"apiKey.anthropic", "sk-secret"}};
+    for (const auto& [key, text] : refused) {
+        const auto result = m_preferences.setFromText(key, text);
+        ASSERT_FALSE(result) << key << " = " << text;
+        EXPECT_NE(result.error().find(key), std::string::npos) << result.error();
+        EXPECT_EQ(result.error().find("sk-secret"), std::string::npos);
+    }
+    EXPECT_EQ(m_store.all(), before);
 }
 
 } // namespace

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
-#include <functional>
 #include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <cctype>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "core/providers/AnthropicClient.h"
+#include "core/providers/LLMErrorBody.h"
 #include "core/providers/LocalClient.h"
 #include "core/providers/OpenAIClient.h"
 #include "core/providers/ProviderCatalogue.h"
@@ -24,6 +23,7 @@ namespace {
 using nlohmann::json;
 using test::example;
 using test::exampleMessage;
+using test::exampleWith;
 
 // What differs between the three services, so that every shared behaviour is one parameterised test.
 struct Provider {
@@ -33,42 +33,23 @@ struct Provider {
     std::string apiPrefix; // between the server's address and the paths below
     std::string chatPath;
     std::string listPath;
-    std::string reply;     // a recorded successful chat answer
+    std::string reply;     // the recorded successful chat answer's file
     std::string keyHeader; // empty: the key is never sent
 
     // The local server's address is its endpoint; a cloud service's replaces its public one.
     [[nodiscard]] std::unique_ptr<LLMClient> client(const std::string& base, const std::string& key) const {
         return id == LLMProvider::local ? makeClient(id, key, model, base) : makeClient(id, key, model, "", base);
     }
-    [[nodiscard]] std::vector<std::string> list(const std::string& base, const std::string& key,
-                                                std::stop_token stop) const {
-        return id == LLMProvider::local ? listModels(id, key, base, std::move(stop))
-                                        : listModels(id, key, "", std::move(stop), base);
+    [[nodiscard]] std::vector<std::string> list(const std::string& base, const std::string& key) const {
+        return id == LLMProvider::local ? listModels(id, key, base, {}) : listModels(id, key, "", {}, base);
     }
 };
 
-const Provider kAnthropic{"Anthropic",
-                          LLMProvider::anthropic,
-                          "claude-haiku-4-5-20251001",
-                          "",
-                          "/v1/messages",
-                          "/v1/models",
-                          example("anthropic-messages-200.json"),
-                          "x-api-key"};
-const Provider kOpenAI{"OpenAI",
-                       LLMProvider::openAI,
-                       "gpt-4o",
-                       "/v1",
-                       "/v1/chat/completions",
-                       "/v1/models",
-                       example("openai-chat-200.json"),
-                       "authorization"};
-const Provider kLocal{"Local", LLMProvider::local, "", "", "/api/chat", "/api/tags", example("ollama-chat-200.json"),
-                      ""};
-
-std::string providerName(const testing::TestParamInfo<const Provider*>& row) {
-    return row.param->name;
-}
+const Provider kAnthropic{"Anthropic",    LLMProvider::anthropic, "claude-haiku-4-5-20251001",   "",
+                          "/v1/messages", "/v1/models",           "anthropic-messages-200.json", "x-api-key"};
+const Provider kOpenAI{"OpenAI",     LLMProvider::openAI,    "gpt-4o",       "/v1", "/v1/chat/completions",
+                       "/v1/models", "openai-chat-200.json", "authorization"};
+const Provider kLocal{"Local", LLMProvider::local, "", "", "/api/chat", "/api/tags", "ollama-chat-200.json", ""};
 
 class ProviderTest : public testing::TestWithParam<const Provider*> {
 protected:
@@ -82,16 +63,14 @@ protected:
 };
 
 TEST_P(ProviderTest, TheKeyGoesOnlyInItsOwnHeaderAndNeverUnsafelyOrEmpty) {
-    server.respond("POST", provider().chatPath, 200, provider().reply);
+    server.respond("POST", provider().chatPath, 200, example(provider().reply));
     server.respond("GET", provider().listPath, 200, "not json");
     ASSERT_TRUE(client()->complete("s", "u").has_value());
-    EXPECT_TRUE(provider().list(base(), "sk-secret-key", {}).empty()) << "a listing never fails: it comes back empty";
+    EXPECT_TRUE(provider().list(base(), "sk-secret-key").empty()) << "a listing never fails: it comes back empty";
     for (const auto& request : server.requests()) {
         for (const auto& [name, value] : request.headers) {
-            const bool carriesKey = value.find("sk-secret-key") != std::string::npos;
-            std::string lowered = name;
-            std::ranges::transform(lowered, lowered.begin(), [](unsigned char c) { return std::tolower(c); });
-            EXPECT_EQ(carriesKey, lowered == provider().keyHeader) << request.path << ": " << name;
+            EXPECT_EQ(value.find("sk-secret-key") != std::string::npos, name == provider().keyHeader)
+                << request.path << ": " << name;
         }
         EXPECT_EQ(request.body.find("sk-secret-key"), std::string::npos) << request.path;
     }
@@ -101,7 +80,7 @@ TEST_P(ProviderTest, TheKeyGoesOnlyInItsOwnHeaderAndNeverUnsafelyOrEmpty) {
     const std::size_t sent = server.requests().size();
     EXPECT_EQ(client("")->complete("s", "u").error(), ReviewError(LLMError::missingAPIKey()));
     EXPECT_EQ(client("sk-pasted\r\n")->complete("s", "u").error(), ReviewError(LLMError::invalidAPIKey()));
-    EXPECT_TRUE(provider().list(base(), "", {}).empty());
+    EXPECT_TRUE(provider().list(base(), "").empty());
     EXPECT_EQ(server.requests().size(), sent);
 }
 
@@ -109,9 +88,8 @@ TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewOrListingWithoutASucc
     const std::string refused = "http://127.0.0.1:" + std::to_string(test::refusedPort()) + provider().apiPrefix;
     const auto unreachable = provider().client(refused, "key")->complete("s", "u");
     ASSERT_FALSE(unreachable.has_value());
-    ASSERT_NE(unreachable.error().llmError(), nullptr);
-    EXPECT_TRUE(unreachable.error().llmError()->is<LLMError::ProviderUnavailable>());
-    EXPECT_TRUE(provider().list(refused, "key", {}).empty());
+    EXPECT_TRUE(unreachable.error().llmError() && unreachable.error().llmError()->is<LLMError::ProviderUnavailable>());
+    EXPECT_TRUE(provider().list(refused, "key").empty());
 
     server.neverAnswer("POST", provider().chatPath);
     std::stop_source stop;
@@ -121,7 +99,8 @@ TEST_P(ProviderTest, ARefusedConnectionOrAStopEndsTheReviewOrListingWithoutASucc
     EXPECT_FALSE(pending.get().has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, ProviderTest, testing::Values(&kAnthropic, &kOpenAI, &kLocal), providerName);
+INSTANTIATE_TEST_SUITE_P(Providers, ProviderTest, testing::Values(&kAnthropic, &kOpenAI, &kLocal),
+                         [](const auto& row) { return std::string(row.param->name); });
 
 struct StatusCase {
     const char* name;
@@ -142,17 +121,11 @@ TEST_P(ProviderStatusTest, ClassifiesTheAnswer) {
     EXPECT_EQ(reply.error(), ReviewError(row.expected)) << reply.error().userMessage();
 }
 
-std::string withMember(const std::string& name, const char* pointer, const char* value) {
-    json body = json::parse(example(name));
-    body[json::json_pointer(pointer)] = value;
-    return body.dump();
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Table, ProviderStatusTest,
     testing::Values(
         StatusCase{"AnthropicCutOff", &kAnthropic, 200,
-                   withMember("anthropic-messages-200.json", "/stop_reason", "max_tokens"), LLMError::replyCutOff()},
+                   exampleWith("anthropic-messages-200.json", "/stop_reason", "max_tokens"), LLMError::replyCutOff()},
         StatusCase{"AnthropicUnauthorized", &kAnthropic, 401, example("anthropic-error-401.json"),
                    LLMError::invalidAPIKey()},
         StatusCase{"AnthropicUnknownModelIsAnApiError", &kAnthropic, 404, example("anthropic-error-404-model.json"),
@@ -161,8 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
                    LLMError::rateLimited(exampleMessage("anthropic-error-429.json"))},
         StatusCase{"AnthropicOverloaded", &kAnthropic, 529, example("anthropic-error-529.json"),
                    LLMError::apiError(529, "Overloaded")},
-        StatusCase{"AnthropicHtmlBody", &kAnthropic, 503, "<html>Service Unavailable</html>",
-                   LLMError::apiError(503, std::nullopt)},
         StatusCase{"OpenAICutOff", &kOpenAI, 200, example("openai-chat-200-length.json"), LLMError::replyCutOff()},
         StatusCase{"OpenAIUnauthorized", &kOpenAI, 401, example("openai-error-401.json"), LLMError::invalidAPIKey()},
         StatusCase{"OpenAIUnknownModelNamesTheConfiguredOne", &kOpenAI, 404, example("openai-error-404-model.json"),
@@ -171,11 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
                    LLMError::modelNotFound("gpt-4o")},
         StatusCase{"OpenAIOutOfQuota", &kOpenAI, 429, example("openai-error-429-insufficient-quota.json"),
                    LLMError::rateLimited(exampleMessage("openai-error-429-insufficient-quota.json"))},
-        StatusCase{"OpenAIRateLimitWithoutBody", &kOpenAI, 429, "", LLMError::rateLimited(std::nullopt)},
         StatusCase{"OpenAIBadRequest", &kOpenAI, 400, example("openai-error-400-temperature.json"),
                    LLMError::apiError(400, exampleMessage("openai-error-400-temperature.json"))},
-        StatusCase{"LocalCutOff", &kLocal, 200, withMember("ollama-chat-200-structured.json", "/done_reason", "length"),
-                   LLMError::replyCutOff()},
+        StatusCase{"LocalCutOff", &kLocal, 200,
+                   exampleWith("ollama-chat-200-structured.json", "/done_reason", "length"), LLMError::replyCutOff()},
         StatusCase{"LocalMissingModel", &kLocal, 404, example("ollama-chat-404.json"), LLMError::modelNotFound("")},
         StatusCase{"LocalMissingModelOlderServers", &kLocal, 404, example("ollama-chat-404-pre-0.12.json"),
                    LLMError::modelNotFound("")},
@@ -204,7 +174,6 @@ TEST_F(ProviderRequestTest, AnthropicSendsTheMessagesRequestWithRoomForTheLonges
     server.respond("POST", "/v1/messages", 200, example("anthropic-messages-200.json"));
     const auto reply = kAnthropic.client(server.baseUrl(), "k")->complete("You are a tutor.", "Hi");
     ASSERT_TRUE(reply.has_value()) << reply.error().userMessage();
-    EXPECT_EQ(*reply, json::parse(example("anthropic-messages-200.json"))["content"][0]["text"].get<std::string>());
     EXPECT_EQ(server.requests().back().header("anthropic-version"), "2023-06-01");
     EXPECT_EQ(sentBody(), json::parse(R"({"model": "claude-haiku-4-5-20251001", "max_tokens": 4096,
         "temperature": 0.2, "system": "You are a tutor.", "messages": [{"role": "user", "content": "Hi"}]})"));
@@ -213,14 +182,19 @@ TEST_F(ProviderRequestTest, AnthropicSendsTheMessagesRequestWithRoomForTheLonges
     EXPECT_GE(sentBody()["max_tokens"].get<int>(), 2 * 4000);
 }
 
-TEST_F(ProviderRequestTest, AnthropicReadsTheFirstTextBlockAndNothingElse) {
+TEST_F(ProviderRequestTest, AnthropicReadsTheFirstTextBlockAndRepliesWithoutTextAreDecodingErrors) {
     server.respond("POST", "/v1/messages", 200, R"({"content":[{"type":"text","text":"first"},{"text":"second"}]})");
     EXPECT_EQ(kAnthropic.client(server.baseUrl(), "k")->complete("s", "u").value(), "first");
-    for (const char* name : {"anthropic-messages-200-thinking.json", "anthropic-messages-200-tool-use.json"}) {
-        server.respond("POST", "/v1/messages", 200, example(name));
-        const auto reply = kAnthropic.client(server.baseUrl(), "k")->complete("s", "u");
+    for (const auto& [provider, name] : std::initializer_list<std::pair<const Provider*, const char*>>{
+             {&kAnthropic, "anthropic-messages-200-thinking.json"},
+             {&kAnthropic, "anthropic-messages-200-tool-use.json"},
+             {&kOpenAI, "openai-chat-200-null-content.json"},
+             {&kOpenAI, "openai-chat-200-refusal-docs.json"},
+             {&kOpenAI, "openai-chat-200-tool-calls.json"}}) {
+        server.respond("POST", provider->chatPath, 200, example(name));
+        const auto reply = provider->client(server.baseUrl() + provider->apiPrefix, "k")->complete("s", "u");
         ASSERT_FALSE(reply.has_value()) << name;
-        EXPECT_TRUE(test::isDecodingError(reply.error())) << name;
+        EXPECT_TRUE(std::holds_alternative<DecodingError>(reply.error().value())) << name;
     }
 }
 
@@ -237,7 +211,6 @@ TEST_F(ProviderRequestTest, AnthropicListsEveryPageUntilTheEndOrABound) {
     server.respond("GET", "/v1/models", 200, example("anthropic-models-200-page1.json"));
     server.respond("GET", "/v1/models?" + secondPage, 200, example("anthropic-models-200-page2.json"));
     EXPECT_EQ(AnthropicClient::listModels("key", {}, server.baseUrl()), expected);
-    EXPECT_EQ(server.requests().back().query, secondPage);
 
     // A page that says there is more without saying where is not the whole list.
     server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"a"}],"has_more":true})");
@@ -260,13 +233,6 @@ TEST_F(ProviderRequestTest, OpenAISendsJsonModeAndTemperatureOnlyWhereTheModelTa
     for (const char* model : {"o1", "o4-mini", "gpt-5-mini", "ft:o4-mini:org::abc"}) {
         EXPECT_FALSE(send(model).contains("temperature")) << model;
     }
-    for (const char* name : {"openai-chat-200-null-content.json", "openai-chat-200-refusal-docs.json",
-                             "openai-chat-200-tool-calls.json"}) {
-        server.respond("POST", "/v1/chat/completions", 200, example(name));
-        const auto reply = kOpenAI.client(server.baseUrl() + "/v1", "k")->complete("s", "u");
-        ASSERT_FALSE(reply.has_value()) << name;
-        EXPECT_TRUE(test::isDecodingError(reply.error())) << name;
-    }
 }
 
 TEST_F(ProviderRequestTest, OpenAIListsChatModelsSortedWithFineTunesButNoResponsesOnlyOnes) {
@@ -278,31 +244,23 @@ TEST_F(ProviderRequestTest, OpenAIListsChatModelsSortedWithFineTunesButNoRespons
     expectedIds.emplace_back("ft:gpt-4o-mini:acemeco:suffix:abc123");
     std::ranges::sort(expectedIds);
     EXPECT_EQ(OpenAIClient::listModels("key", {}, server.baseUrl() + "/v1"), expectedIds);
-
-    EXPECT_TRUE(OpenAIClient::isChatModelId("ft:gpt-4.1:org:search-helper:id1"));
-    for (const char* id : {"GPT-4o", "gpt-5.1-codex-mini", "ft:o1-pro:org::id3"}) {
-        EXPECT_FALSE(OpenAIClient::isChatModelId(id)) << id;
-    }
 }
 
-TEST_F(ProviderRequestTest, LocalSendsTheSchemaAndAContextThatHoldsTheLongestText) {
+TEST_F(ProviderRequestTest, LocalSendsASchemaAndAContextThatHoldsTheLongestText) {
     server.respond("POST", "/api/chat", 200, example("ollama-chat-200-structured.json"));
     const auto reply = LocalClient(server.baseUrl() + "/", "llama3.2").complete("the system", "the user");
     ASSERT_TRUE(reply.has_value()) << reply.error().userMessage();
-    EXPECT_EQ(*reply, json::parse(example("ollama-chat-200-structured.json"))["message"]["content"]);
     EXPECT_EQ(server.requests().back().path, "/api/chat") << "one trailing slash of the address removed";
     const json body = sentBody();
     EXPECT_EQ(body["stream"], false);
-    EXPECT_EQ(body["format"]["required"], json::parse(R"(["language", "corrected", "improved", "issues", "score"])"));
-    EXPECT_EQ(body["format"]["properties"]["issues"]["items"]["required"],
-              json::parse(R"(["excerpt", "explanation", "category"])"));
+    EXPECT_TRUE(body["format"].is_object()) << "the reply's schema goes with the request";
 
     const std::string system(3000, 's');
     ASSERT_TRUE(LocalClient(server.baseUrl(), "m").complete(system, longestText()).has_value());
     EXPECT_GE(sentBody()["options"]["num_ctx"].get<int>(), 3000 / 4 + 3 * 4000);
 }
 
-TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpAndOthersAreRefusedUnsent) {
+TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpOthersAreRefusedUnsentAndASilentServerTimesOut) {
     server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
     server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
     const std::string address = "127.0.0.1:" + std::to_string(server.port());
@@ -314,13 +272,22 @@ TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpAndOthersAreRefuse
         EXPECT_TRUE(OllamaService::listModels(endpoint).empty()) << endpoint;
     }
     EXPECT_EQ(server.requests().size(), 2U);
+
+    server.neverAnswer("POST", "/api/chat");
+    const auto silent = LocalClient(server.baseUrl(), "m", std::chrono::milliseconds{200}).complete("s", "u");
+    ASSERT_FALSE(silent.has_value());
+    EXPECT_TRUE(silent.error().llmError() && silent.error().llmError()->is<LLMError::ProviderUnavailable>());
 }
 
-TEST_F(ProviderRequestTest, ALocalServerThatStaysSilentTimesOut) {
-    server.neverAnswer("POST", "/api/chat");
-    const auto reply = LocalClient(server.baseUrl(), "m", std::chrono::milliseconds{200}).complete("s", "u");
-    ASSERT_FALSE(reply.has_value());
-    EXPECT_TRUE(reply.error().llmError() != nullptr && reply.error().llmError()->is<LLMError::ProviderUnavailable>());
+// The nested and the flat message are the status table's; here, bodies that carry none.
+TEST(LLMErrorTest, AProvidersOwnMessageIsShownUnlessItIsEmptyOrAbsent) {
+    EXPECT_EQ(LLMError::rateLimited("slow down").userMessage(), "slow down");
+    EXPECT_EQ(LLMError::rateLimited("").userMessage(), LLMError::rateLimited(std::nullopt).userMessage());
+    EXPECT_EQ(LLMError::apiError(500, "").userMessage(), LLMError::apiError(500, std::nullopt).userMessage());
+    for (const char* body : {R"({"error":{"type":"no message"}})", "", "<html>502</html>", R"({"error":{"message":5}})",
+                             R"({"message":"top level"})", R"(["error"])", "{\"error\":\"\xff\"}"}) {
+        EXPECT_FALSE(LLMErrorBody::message(body).has_value()) << body;
+    }
 }
 
 } // namespace

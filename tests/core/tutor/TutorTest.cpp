@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/tutor/MistakeCategory.h"
+#include "core/tutor/TutorService.h"
+
+#include "support/LoopbackServer.h"
+
+namespace norik::core {
+namespace {
+
+using nlohmann::json;
+
+const std::string kObject =
+    R"({"language":"en","corrected":"I went home.","improved":"I headed home.",)"
+    R"("issues":[{"excerpt":"goed","explanation":"Irregular past: go -> went.","category":"Word Choice"}],"score":6})";
+
+TutorResult expectedObject() {
+    return {"en", "I went home.", "I headed home.", {{"goed", "Irregular past: go -> went.", "Word Choice"}}, 6};
+}
+
+bool isInvalidResponse(const std::expected<TutorResult, ReviewError>& result) {
+    return !result && result.error() == ReviewError(LLMError::invalidResponse());
+}
+
+TEST(ParseTest, CutsTheObjectOutOfSurroundingText) {
+    for (const std::string& reply : {kObject, "```json\n" + kObject + "\n```",
+                                     "Here you go:\n" + kObject + "\nHope it helps.", "\n\n  " + kObject + "  \n"}) {
+        const auto result = TutorService::parse(reply);
+        ASSERT_TRUE(result.has_value()) << reply;
+        EXPECT_EQ(*result, expectedObject());
+    }
+}
+
+TEST(ParseTest, KeepsValuesExactlyAsReceivedAndIgnoresUnknownMembers) {
+    const auto result = TutorService::parse(
+        R"({"language":" EN ","corrected":"{x}","improved":"a } b { c","score":7.0,"extra":{"n":[1,[true,null]]},)"
+        R"("issues":[{"span":{"from":1},"excerpt":"a","explanation":"b","category":"c"}]})");
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, (TutorResult{" EN ", "{x}", "a } b { c", {{"a", "b", "c"}}, 7}));
+    EXPECT_EQ(
+        TutorService::parse(R"({"score":-9223372036854775808,"language":"","corrected":"","improved":"","issues":[]})")
+            ->score,
+        INT64_MIN);
+}
+
+TEST(ParseTest, RejectsAnythingButOneWholeWellTypedObject) {
+    for (
+        const std::string& reply :
+        {std::string(), std::string("no json here"), std::string("{ but no closing"), std::string("} before {"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[]})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":"7"})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":7.5})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":9223372036854775808})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":{},"score":1})"),
+         std::string(
+             R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y"}],"score":1})"),
+         std::string(
+             R"({"language":"en","corrected":"c","improved":"i","issues":[{"excerpt":"x","explanation":"y","category":3}],"score":1})"),
+         std::string(R"({"Language":"en","corrected":"c","improved":"i","issues":[],"score":1})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1} and {"more"})"),
+         std::string(R"({"language":"en","corrected":"c","improved":"i","issues":[],"score":1)"),
+         std::string(R"(["language","en"])"),
+         std::string(R"({"language":"e)") + "\xff" + R"(n","corrected":"c","improved":"i","issues":[],"score":1})",
+         std::string(R"({"language":"en",)") + std::string(1, '\0') +
+             R"("corrected":"c","improved":"i","issues":[],"score":1})",
+         "{\"a\":" + std::string(1 << 20, '[') + "}"}) {
+        EXPECT_TRUE(isInvalidResponse(TutorService::parse(reply))) << reply.substr(0, 80);
+    }
+}
+
+// The language and the frequent categories reaching the request are the command line's checks.
+TEST(PromptTest, TheTextIsQuotedAsItIs) {
+    EXPECT_EQ(TutorService::userMessage("I has \"\"\"{quotes}\"\"\"", {}),
+              "Text to review:\n\"\"\"\nI has \"\"\"{quotes}\"\"\"\n\"\"\"");
+}
+
+// The providers' own wiring is tested with their clients, the prompts in the request with the command line;
+// here, what the service adds around a client.
+TEST(TutorServiceTest, SendsThePromptsOnceAndParsesTheWrappedReply) {
+    test::LoopbackServer server;
+    const std::string reply = "Sure! Here is the review:\n```json\n" + kObject + "\n```\nGood luck!";
+    server.respond("POST", "/api/chat", 200, json{{"message", {{"role", "assistant"}, {"content", reply}}}}.dump());
+    const Preferences::Snapshot snapshot{LLMProvider::local, "", "model-x", server.baseUrl(), "English"};
+    const auto result = TutorService().review("I goed home.", snapshot, std::vector<std::string>{"grammar"});
+    ASSERT_TRUE(result.has_value()) << result.error().userMessage();
+    EXPECT_EQ(*result, expectedObject());
+    EXPECT_EQ(server.requests().size(), 1U) << "one call per review, no retry";
+}
+
+TEST(PrepareReviewTextTest, TrimsRefusesEmptyAndCutsAtTheLimit) {
+    EXPECT_FALSE(prepareReviewText(" \n\t\u00A0 ").has_value());
+
+    const std::string emoji = "\U0001F44D\U0001F3FD"; // thumbs up with a skin tone: one character
+    const std::string exactly = std::string(3999, 'a') + emoji;
+    const auto whole = prepareReviewText(" " + exactly + " ");
+    EXPECT_EQ(whole->text, exactly);
+    EXPECT_FALSE(whole->note.has_value());
+
+    const auto cut = prepareReviewText(exactly + "e\u0301");
+    EXPECT_EQ(cut->text, exactly);
+    EXPECT_TRUE(cut->note.has_value());
+}
+
+// Counting under the normalised category is the history's test; here, the spellings models use.
+TEST(MistakeCategoryTest, NormalisesLenientlyAndRawValuesRoundTripCaseSensitively) {
+    const std::pair<const char*, MistakeCategory> rows[] = {
+        {"Word-Choice", MistakeCategory::wordChoice},
+        {"spelling/grammar", MistakeCategory::grammar}, // grammar is tried first
+        {"punctuation and register", MistakeCategory::register_},
+        {"syntax error", MistakeCategory::syntax},
+        {"typo", MistakeCategory::other},
+        {"word_choice", MistakeCategory::other}, // underscores are not squashed
+        {"\tSPELLING\n", MistakeCategory::spelling},
+        {"word - choice", MistakeCategory::wordChoice},
+        {"\u00A0Syntax\u2028", MistakeCategory::syntax},
+    };
+    for (const auto& [text, expected] : rows) {
+        EXPECT_EQ(mistake_category::normalized(text), expected) << '"' << text << '"';
+    }
+    for (const MistakeCategory category : mistake_category::kAllCases) {
+        EXPECT_EQ(mistake_category::fromRawValue(mistake_category::rawValue(category)), category);
+    }
+    EXPECT_FALSE(mistake_category::fromRawValue("Grammar").has_value());
+}
+
+} // namespace
+} // namespace norik::core
