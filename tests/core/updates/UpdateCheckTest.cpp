@@ -2,7 +2,9 @@
 #include "core/updates/UpdateCheck.h"
 
 #include <cstdint>
+#include <future>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -66,7 +68,6 @@ TEST(UpdateCheckTest, OnlyAWellFormedFeedWithASafePageDecodes) {
     }
 }
 
-// A check the server never answers is stopped by the update manager's own test.
 TEST(CheckForUpdateTest, OffersOnlyANewerVersionWithItsNotesCutAndNoAnswerSaysWhy) {
     test::LoopbackServer server;
     const std::string feed = server.baseUrl() + "/feed.json";
@@ -90,6 +91,15 @@ TEST(CheckForUpdateTest, OffersOnlyANewerVersionWithItsNotesCutAndNoAnswerSaysWh
             << url << " " << installed;
     }
     EXPECT_EQ(server.requests().size(), 5U) << "an untrusted feed or an unreadable installed version asks nothing";
+
+    // A stop request ends a check the server never answers.
+    server.neverAnswer("GET", "/silent.json");
+    std::stop_source stop;
+    auto silent = std::async(
+        std::launch::async, [&] { return checkForUpdate(server.baseUrl() + "/silent.json", "0.1", stop.get_token()); });
+    ASSERT_TRUE(server.waitForRequests(6));
+    stop.request_stop();
+    EXPECT_TRUE(std::holds_alternative<Unreachable>(silent.get()));
 }
 
 TEST(UpdateScheduleTest, ACheckIsDueOnceADayAndWhenTheRecordCannotBeTrusted) {
