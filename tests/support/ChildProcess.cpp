@@ -40,8 +40,9 @@ Channel openChannel(bool terminal, bool childReads) {
 
 std::vector<char*> pointers(const std::vector<std::string>& strings) {
     std::vector<char*> result;
-    for (const std::string& string : strings)
+    for (const std::string& string : strings) {
         result.push_back(const_cast<char*>(string.c_str()));
+    }
     result.push_back(nullptr);
     return result;
 }
@@ -58,8 +59,9 @@ bool drain(int descriptor, std::string& into) {
 }
 
 void closeDescriptor(int& descriptor) {
-    if (descriptor >= 0)
+    if (descriptor >= 0) {
         ::close(std::exchange(descriptor, -1));
+    }
 }
 
 } // namespace
@@ -92,18 +94,21 @@ ChildProcess::ChildProcess(const Launch& launch)
     const int spawned = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(),
                                       launch.environment.empty() ? environ : envp.data());
     EXPECT_EQ(spawned, 0) << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-    if (spawned != 0)
+    if (spawned != 0) {
         m_pid = -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    for (int* end : {&input.child, &output.child, &errors.child})
+    for (int* end : {&input.child, &output.child, &errors.child}) {
         closeDescriptor(*end);
+    }
     m_input = input.parent;
     m_output = output.parent;
     m_errors = errors.parent;
     ::fcntl(m_input, F_SETFL, O_NONBLOCK);
-    if (!m_inputIsTerminal && m_pendingInput.empty())
+    if (!m_inputIsTerminal && m_pendingInput.empty()) {
         closeDescriptor(m_input);
+    }
 }
 
 ChildProcess::~ChildProcess() {
@@ -111,8 +116,9 @@ ChildProcess::~ChildProcess() {
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
-    for (int* descriptor : {&m_input, &m_output, &m_errors})
+    for (int* descriptor : {&m_input, &m_output, &m_errors}) {
         closeDescriptor(*descriptor);
+    }
 }
 
 void ChildProcess::type(std::string_view text) {
@@ -129,28 +135,36 @@ bool ChildProcess::waitForErrors(std::string_view text, std::chrono::millisecond
 
 bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& done) {
     for (;;) {
-        if (done())
+        if (done()) {
             return true;
+        }
         const bool inputWritten = m_written == m_pendingInput.size();
-        if (inputWritten && !m_inputIsTerminal)
+        if (inputWritten && !m_inputIsTerminal) {
             closeDescriptor(m_input);
-        if (m_output < 0 && m_errors < 0)
+        }
+        if (m_output < 0 && m_errors < 0) {
             return false;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
             return false;
+        }
         short inputEvents = m_inputIsTerminal ? POLLIN : 0;
-        if (!inputWritten)
+        if (!inputWritten) {
             inputEvents |= POLLOUT;
+        }
         std::array<pollfd, 3> watched{pollfd{m_output, POLLIN, 0}, pollfd{m_errors, POLLIN, 0},
                                       pollfd{m_input, inputEvents, 0}};
-        if (::poll(watched.data(), watched.size(), static_cast<int>(left.count())) < 0)
+        if (::poll(watched.data(), watched.size(), static_cast<int>(left.count())) < 0) {
             continue;
-        if (watched[0].revents != 0 && !drain(m_output, m_outcome.out))
+        }
+        if (watched[0].revents != 0 && !drain(m_output, m_outcome.out)) {
             closeDescriptor(m_output);
-        if (watched[1].revents != 0 && !drain(m_errors, m_outcome.err))
+        }
+        if (watched[1].revents != 0 && !drain(m_errors, m_outcome.err)) {
             closeDescriptor(m_errors);
+        }
         if (m_inputIsTerminal && (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
             !drain(m_input, m_outcome.echo)) {
             closeDescriptor(m_input);
@@ -176,8 +190,9 @@ Outcome ChildProcess::finish(std::chrono::milliseconds timeout) {
         ::kill(m_pid, SIGKILL);
     }
     int status = 0;
-    if (m_pid > 0 && ::waitpid(m_pid, &status, 0) == m_pid)
+    if (m_pid > 0 && ::waitpid(m_pid, &status, 0) == m_pid) {
         m_outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     m_pid = -1;
     while (m_inputIsTerminal && m_input >= 0 && drain(m_input, m_outcome.echo)) {
     }

@@ -48,8 +48,9 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
     ~ScopedEnvironment() {
-        for (const auto& [name, value] : m_saved)
+        for (const auto& [name, value] : m_saved) {
             set(name.c_str(), value ? value->c_str() : nullptr);
+        }
     }
 
     // Null unsets.
@@ -74,8 +75,9 @@ inline void writeFile(const std::filesystem::path& file, const std::string& cont
 // Every entry under `folder` with its bytes (empty for folders), to prove that nothing was touched.
 inline std::map<std::filesystem::path, std::string> snapshot(const std::filesystem::path& folder) {
     std::map<std::filesystem::path, std::string> entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         entries.emplace(entry.path(), entry.is_regular_file() ? readFile(entry.path()) : std::string());
+    }
     return entries;
 }
 
@@ -84,8 +86,9 @@ inline std::vector<std::filesystem::path> filesStartingWith(const std::filesyste
                                                             const std::string& prefix) {
     std::vector<std::filesystem::path> found;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with(prefix))
+        if (entry.path().filename().string().starts_with(prefix)) {
             found.push_back(entry.path());
+        }
     }
     return found;
 }
@@ -93,8 +96,9 @@ inline std::vector<std::filesystem::path> filesStartingWith(const std::filesyste
 // Fork before starting threads in the test: the child gets only the forking thread.
 inline pid_t startChildProcess(const std::function<int()>& body) {
     const pid_t child = ::fork();
-    if (child == 0)
+    if (child == 0) {
         ::_exit(body());
+    }
     return child;
 }
 
@@ -111,8 +115,9 @@ inline int runInChildProcess(const std::function<int()>& body) {
 
 inline std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
         ++count;
+    }
     return count;
 }
 
