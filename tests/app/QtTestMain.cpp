@@ -17,10 +17,6 @@ int main(int argc, char** argv) {
     if (!xvfb.becomeQtDisplay()) {
         return EXIT_FAILURE;
     }
-    int result = EXIT_FAILURE;
-    {
-        const QApplication application(argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    return result;
+    const QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -64,7 +64,6 @@ public:
         return found;
     }
 
-    // Every line read so far.
     [[nodiscard]] const QList<QByteArray>& lines() {
         while (m_process.canReadLine()) {
             m_lines.append(m_process.readLine().trimmed());
@@ -201,14 +200,14 @@ public:
         if (!session.bringForward([&](xcb_window_t window) { return session.value(window, "_NET_WM_PID") == pid; })) {
             return;
         }
-        m_window = session.activeWindow();
+        const xcb_window_t window = session.activeWindow();
         // Typed before the shell runs, keys could still be flushed with the terminal's setting up.
         if (!waitUntil([&] { return std::filesystem::exists(m_folder.path() / "ready"); })) {
             return;
         }
         // Clicked again until xterm has drawn the line, which shows only as the PRIMARY it then owns.
         for (int attempt = 0; select && attempt < 20 && !m_selected; ++attempt) {
-            session.click(m_window, 10, 6, 1, 3);
+            session.click(window, 10, 6, 1, 3);
             m_selected =
                 waitUntil([&] { return QGuiApplication::clipboard()->text(QClipboard::Selection).contains(line); }, 1s);
         }
@@ -216,7 +215,6 @@ public:
     }
 
     [[nodiscard]] bool ready() const { return m_selected; }
-    [[nodiscard]] xcb_window_t window() const { return m_window; }
     // The line the shell read, once the user has typed it and pressed Return.
     [[nodiscard]] QByteArray reply() const {
         return QByteArray::fromStdString(readFile(m_folder.path() / "reply")).trimmed();
@@ -225,7 +223,6 @@ public:
 private:
     TemporaryFolder m_folder;
     ClientProcess m_process;
-    xcb_window_t m_window = XCB_NONE;
     bool m_selected = false;
 };
 

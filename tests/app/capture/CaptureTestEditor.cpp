@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The other application of the capture tests: a line editor that copies its selection on Ctrl+C and
 // reports each key it receives, or (with --dump) a reader that prints what the clipboard holds.
-//   norik_capture_test_editor [--text T] [--select] [--clipboard-text T] [--clipboard-bytes N] [--secret]
-//                             [--clipboard-silent]
-//   norik_capture_test_editor --dump
 #include <QApplication>
 #include <QClipboard>
 #include <QCommandLineParser>
@@ -106,7 +103,6 @@ int main(int argc, char** argv) {
     if (parser.isSet("select")) {
         editor.selectAll();
     }
-    editor.setWindowTitle(QStringLiteral("capture test editor"));
     editor.resize(320, 40);
     editor.show();
     say("window " + QByteArray::number(static_cast<qulonglong>(editor.winId())));

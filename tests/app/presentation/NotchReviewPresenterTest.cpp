@@ -21,7 +21,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <ostream>
 
 #include "app/QtWait.h"
 #include "app/presentation/ReviewViews.h"
@@ -45,7 +44,6 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // Waits for the panel's animation to end.
     bool settled() {
         const NotchPanel* panel = m_presenter.panel();
         return panel != nullptr && waitUntil([&] {
@@ -172,10 +170,6 @@ struct AreaCase {
     std::vector<std::pair<std::string, Values>> properties;
     std::optional<QRect> area;
 };
-
-void PrintTo(const AreaCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 // Sets the desktop's properties on Qt's own connection, so that the code under test, on the same connection,
 // reads them in order.

@@ -24,7 +24,6 @@
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/fake/FakeHotKeyBackend.h"
-#include "platform/fake/MemorySecretStore.h"
 #include "platform/secret/FileSecretStore.h"
 
 #include "support/LoopbackServer.h"
@@ -53,11 +52,12 @@ protected:
         ASSERT_TRUE(settings.set("localEndpoint", "http://127.0.0.1:" + std::to_string(test::refusedPort())));
     }
 
-    SettingsView& view(core::SecretStore* keys = nullptr) {
+    SettingsView& view() {
         if (!m_view) {
             m_view = std::make_unique<SettingsView>(
-                settings, keys != nullptr ? *keys : secrets, preferences, history, recorderContext,
+                settings, secrets, preferences, history, recorderContext,
                 ModelListRefresh::BaseUrls{.anthropic = server.baseUrl(), .openAI = server.baseUrl() + "/v1"});
+            m_view->show();
         }
         return *m_view;
     }
@@ -85,7 +85,7 @@ protected:
     tests::TemporaryFolder folder;
     test::LoopbackServer server;
     core::SettingsStore settings{folder.path() / "config" / "settings.json"};
-    platform::MemorySecretStore secrets;
+    platform::FileSecretStore secrets{folder.path() / "keys" / "secrets.json"};
     core::Preferences preferences{settings, secrets};
     core::NorikStore store{folder.path() / "norik.store"};
     core::HistoryStore history{store};
@@ -99,14 +99,12 @@ private:
 
 TEST_F(SettingsViewTest, WhatTheUserEditsIsStoredEachProviderWithItsOwnKeyAndModel) {
     ASSERT_TRUE(secrets.store("sk-ant-1", "apiKey.anthropic"));
-    view().show();
     EXPECT_EQ(field("apiKey")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(field("apiKey")->text(), QStringLiteral("sk-ant-1"));
     const QString anthropicModel = field("model")->text();
 
     pick("provider", QStringLiteral("OpenAI"));
     EXPECT_EQ(settings.string("provider"), "openAI");
-    EXPECT_TRUE(field("apiKey")->text().isEmpty());
     QTest::keyClicks(field("apiKey"), QStringLiteral("sk-oa"));
     EXPECT_EQ(secrets.read("apiKey.openAI"), "sk-oa");
     replaceText("model", QStringLiteral("gpt-4.1"));
@@ -134,7 +132,6 @@ TEST_F(SettingsViewTest, WhatTheUserEditsIsStoredEachProviderWithItsOwnKeyAndMod
 
 TEST_F(SettingsViewTest, ListedModelsTurnTheModelIntoAPickerThatKeepsTheChoice) {
     server.respond("GET", "/v1/models", 200, R"({"data":[{"id":"claude-sonnet-4-5"},{"id":"claude-opus-4-1"}]})");
-    view().show();
     QTest::keyClicks(field("apiKey"), QStringLiteral("sk-ant"));
     ASSERT_TRUE(waitUntil([&] { return field<QComboBox>("modelPicker")->isVisible(); }));
     EXPECT_EQ(settings.string("model.anthropic"), "claude-sonnet-4-5") << "a model that is not offered gives way";
@@ -152,7 +149,6 @@ TEST_F(SettingsViewTest, ClearHistoryClearsOnlyOnceConfirmedAndCancelIsTheDefaul
     core::TutorResult review;
     review.issues = {{"goed", "Irregular past tense.", "grammar"}};
     ASSERT_TRUE(history.record(review, "I goed home.", 200));
-    view().show();
     field<QPushButton>("clearHistory")->click();
     QMessageBox* box = nullptr;
     ASSERT_TRUE(waitUntil([&] { return (box = view().findChild<QMessageBox*>()) != nullptr && box->isVisible(); }));
@@ -185,10 +181,8 @@ TEST_F(SettingsViewTest, AnotherProcessesChangesShowWithoutBeingWrittenBackOrOve
 }
 
 TEST_F(SettingsViewTest, ProblemsAndAKeyTheStoreRefusesShowInTheWindowOnlyWhileThereAreSome) {
-    const std::filesystem::path blocked = folder.path() / "not-a-folder";
+    const std::filesystem::path blocked = secrets.path().parent_path();
     tests::writeFile(blocked, "");
-    platform::FileSecretStore refusing(blocked / "secrets.json");
-    view(&refusing).show();
     const auto* area = field<QLabel>("problems");
     view().setProblems({QStringLiteral("History is unavailable.")});
     EXPECT_TRUE(area->isVisible() && area->text().contains(QStringLiteral("History is unavailable.")));
@@ -204,8 +198,7 @@ TEST_F(SettingsViewTest, ProblemsAndAKeyTheStoreRefusesShowInTheWindowOnlyWhileT
 // What a listing holds is the providers' test, and that typing lists once the settings window's; here, which
 // job may report (a cancelled one is a restarted one without its successor). The worker outlives the object at the end:
 // ASan reports it if its answer reaches the freed object.
-TEST(ModelListRefreshTest, OnlyTheNewestJobReportsAndACancelledOrDestroyedOneNothing) {
-    test::LoopbackServer server;
+TEST_F(SettingsViewTest, OnlyTheNewestModelListingReportsAndACancelledOrDestroyedOneNothing) {
     server.respondSlowly("GET", "/older/api/tags", 3s, 200, R"({"models":[{"name":"older"}]})");
     server.respond("GET", "/api/tags", 200, R"({"models":[{"name":"newer"}]})");
     auto refresh = std::make_unique<ModelListRefresh>();
@@ -227,8 +220,7 @@ TEST(ModelListRefreshTest, OnlyTheNewestJobReportsAndACancelledOrDestroyedOneNot
     EXPECT_TRUE(settleWorkers());
 }
 
-TEST(AutostartSwitchTest, ClicksWriteAndRemoveTheEntryAndTheSwitchShowsWhatIsOnDisk) {
-    const tests::TemporaryFolder folder;
+TEST_F(SettingsViewTest, AutostartClicksWriteAndRemoveTheEntryAndTheSwitchShowsWhatIsOnDisk) {
     const std::filesystem::path entry = folder.path() / "autostart" / "dev.norik.Norik.desktop";
     AutostartSwitch toggle{platform::Autostart(entry, "/usr/bin/norik")};
     tests::writeFile(entry.parent_path(), "a file where the folder belongs");

@@ -6,10 +6,9 @@
 #include <optional>
 #include <vector>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -49,32 +48,20 @@ protected:
         m_context.emplace(RecorderContext{*m_registry, &backend.layout(), [this](const Shortcut& shortcut) {
                                               return m_system->isReserved(shortcut, kCtrlAltSpace);
                                           }});
-        auto injector = platform::x11::XcbConnection::open(nullptr);
-        ASSERT_TRUE(injector);
-        m_injector.emplace(*std::move(injector));
+        m_injector.emplace(platform::x11::XcbConnection::open(nullptr).value());
 
-        m_window = std::make_unique<QWidget>();
-        auto* column = new QVBoxLayout(m_window.get());
+        auto* column = new QVBoxLayout(&m_window);
         m_recorder = new Recorder(m_review, *m_context, QStringLiteral("Shortcut"));
         column->addWidget(m_recorder);
-        m_next = new QLineEdit(m_window.get());
+        m_next = new QLineEdit(&m_window);
         column->addWidget(m_next);
-        auto* settings = new QAction(QStringLiteral("Settings\u2026"), m_window.get());
-        settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-        m_window->addAction(settings);
-        m_window->show();
-        m_window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    void TearDown() override {
-        m_window.reset();
-        m_registry.reset();
-        m_hotKeys.reset();
+        m_window.addAction(QStringLiteral("Settings\u2026"), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        m_window.show();
+        m_window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
     }
 
     RecorderField& field() { return m_recorder->field(); }
-    std::optional<Shortcut> stored() const { return m_registry->getShortcut(m_review); }
 
     // Presses the keys in order through the server, as a keyboard does, and releases them in reverse.
     void press(const std::vector<Key>& keys) {
@@ -87,35 +74,27 @@ protected:
 
     bool startRecording() {
         // Without a window manager no click activates a window; an alert that closed leaves none active.
-        m_window->activateWindow();
-        if (!QTest::qWaitForWindowActive(m_window.get())) {
+        m_window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&m_window)) {
             return false;
         }
         QTest::mouseClick(&field(), Qt::LeftButton);
         return waitUntil([&] { return field().isRecording(); });
     }
 
-    // Clicks the button of the alert that comes up; false when none does.
-    static bool answerAlert(const QString& button) {
-        QMessageBox* box = nullptr;
-        waitUntil([&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr; });
-        const QList<QAbstractButton*> buttons = box != nullptr ? box->buttons() : QList<QAbstractButton*>();
-        const auto found = std::ranges::find(buttons, button, &QAbstractButton::text);
-        return found != buttons.end() && ((*found)->click(), true);
-    }
-
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_store{m_folder.path() / "settings.json"};
+    const Name m_review{"reviewSelection", kCtrlAltSpace};
+    int m_fired = 0;
+    // Destroyed in reverse: the window and its recorder before the registry, the registry before the hot keys.
     std::unique_ptr<QtX11HotKeys> m_hotKeys;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<platform::SystemShortcuts> m_system;
     std::optional<RecorderContext> m_context;
     std::optional<platform::x11::XcbConnection> m_injector;
-    std::unique_ptr<QWidget> m_window;
+    QWidget m_window;
     Recorder* m_recorder = nullptr;
     QLineEdit* m_next = nullptr;
-    const Name m_review{"reviewSelection", kCtrlAltSpace};
-    int m_fired = 0;
 };
 
 const Shortcut kHeld(Key::g, ModifierFlags::command | ModifierFlags::option);
@@ -127,10 +106,6 @@ struct KeyRow {
     bool stillRecording;
     const char* alertAnswer = nullptr;
 };
-
-void PrintTo(const KeyRow& row, std::ostream* out) {
-    *out << row.name;
-}
 
 class RecorderKeyTest : public RecorderTest, public ::testing::WithParamInterface<KeyRow> {};
 
@@ -144,14 +119,19 @@ TEST_P(RecorderKeyTest, KeyRules) {
     EXPECT_TRUE(m_registry->isPaused());
     press(GetParam().keys);
     if (GetParam().alertAnswer != nullptr) {
-        ASSERT_TRUE(answerAlert(QString::fromUtf8(GetParam().alertAnswer)));
+        ASSERT_TRUE(waitUntil([] { return QApplication::activeModalWidget() != nullptr; }));
+        const auto buttons = QApplication::activeModalWidget()->findChildren<QAbstractButton*>();
+        const auto answer =
+            std::ranges::find(buttons, QString::fromUtf8(GetParam().alertAnswer), &QAbstractButton::text);
+        ASSERT_NE(answer, buttons.end());
+        (*answer)->click();
     }
     if (GetParam().stillRecording) {
         ASSERT_TRUE(waitUntil([&] { return field().isRecording(); }));
         press({Key::escape});
     }
     ASSERT_TRUE(waitUntil([&] { return !field().isRecording(); }));
-    EXPECT_EQ(stored(), GetParam().stored);
+    EXPECT_EQ(m_registry->getShortcut(m_review), GetParam().stored);
     EXPECT_FALSE(m_registry->isPaused());
     EXPECT_EQ(m_fired, 0) << "the own hot key does not fire while recording";
     EXPECT_EQ(field().text(), GetParam().stored ? m_context->describe(*GetParam().stored) : QString());

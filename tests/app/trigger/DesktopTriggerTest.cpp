@@ -35,7 +35,6 @@ protected:
     void record(const Shortcut& shortcut) { m_registry.setShortcut(shortcut, core::shortcuts::reviewSelection()); }
     void SetUp() override {
         tests::ScopedEnvironment::set("XDG_SESSION_TYPE", "wayland");
-        // GNOME's own schemas, on a backend that forgets.
         tests::ScopedEnvironment::set("GSETTINGS_BACKEND", "memory");
         m_registry.declare(core::shortcuts::reviewSelection());
         m_registry.onKeyDown(core::shortcuts::reviewSelection(), [] {});

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/updates/UpdaterManager.h"
 
-#include <string>
-
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
