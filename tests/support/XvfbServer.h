@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -31,11 +32,8 @@ public:
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, STDOUT_FILENO);
             ::dup2(null, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
+            std::vector<char*> argv(arguments.size() + 1, nullptr);
+            std::ranges::transform(arguments, argv.begin(), [](std::string& argument) { return argument.data(); });
             ::execvp("Xvfb", argv.data());
             ::_exit(127);
         }

@@ -2,7 +2,6 @@
 // The whole desktop path on a private X server (under the window managers of CMakeLists.txt): norik started as a
 // user would, its hot key pressed over another application's selection, the review shown, recorded and dismissed.
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <ranges>
@@ -11,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -28,6 +25,7 @@
 #include "platform/x11/XcbHandles.h"
 
 #include "support/LoopbackServer.h"
+#include "support/TestFiles.h"
 #include "support/TrayHost.h"
 
 namespace norik::app {
@@ -35,10 +33,7 @@ namespace {
 
 using platform::x11::XcbReply;
 using tests::DesktopSession;
-using tests::Editor;
-using tests::TrayHost;
 using tests::waitUntil;
-using Panel = NotchReviewPresenter;
 
 // X key codes (evdev + 8) of Xvfb's default keymap.
 enum : xcb_keycode_t { leftControl = 37, leftAlt = 64, space = 65, escape = 9 };
@@ -56,7 +51,7 @@ protected:
     static void SetUpTestSuite() {
         // Keys repeat soon and fast, so that a held hot key repeats while its review runs.
         s_session = std::make_unique<DesktopSession>(std::vector<std::string>{"-ardelay", "40", "-arinterval", "20"});
-        s_tray = std::make_unique<TrayHost>(s_session->display());
+        s_tray = std::make_unique<tests::TrayHost>(s_session->display());
     }
     static void TearDownTestSuite() {
         s_tray.reset();
@@ -82,7 +77,7 @@ protected:
                                          {"hasCompletedOnboarding", "true"}}) {
             ASSERT_TRUE(norik({"config", "set", key, value}));
         }
-        m_editor = std::make_unique<Editor>(*s_session, QStringList{"--text", sentence, "--select"});
+        m_editor = std::make_unique<tests::Editor>(*s_session, QStringList{"--text", sentence, "--select"});
         ASSERT_TRUE(m_editor->ready());
     }
 
@@ -130,23 +125,20 @@ protected:
     // Launches the next norik command as `launcher` does, stamped with now on the X server's clock: the time of a
     // property change, seen on a connection of its own, since Qt reads the events of its own.
     QByteArray launchFrom(const QByteArray& launcher) {
-        const QByteArray launch = launcher + "_TIME" + QByteArray::number(serverTime());
-        m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
-        return launch;
-    }
-    static std::uint32_t serverTime() {
         auto connection = platform::x11::XcbConnection::open(s_session->display().c_str());
         xcb_connection_t* c = connection->get();
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(c, s_session->root(), XCB_CW_EVENT_MASK, &mask);
         xcb_change_property(c, XCB_PROP_MODE_APPEND, s_session->root(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, "");
         xcb_flush(c);
-        while (const XcbReply<xcb_generic_event_t> event{xcb_wait_for_event(c)}) {
-            if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
-                return reinterpret_cast<const xcb_property_notify_event_t*>(event.get())->time;
-            }
+        XcbReply<xcb_generic_event_t> event(xcb_wait_for_event(c));
+        while (event && (event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) {
+            event.reset(xcb_wait_for_event(c));
         }
-        return XCB_CURRENT_TIME;
+        const auto* changed = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+        const QByteArray launch = launcher + "_TIME" + QByteArray::number(changed ? changed->time : XCB_CURRENT_TIME);
+        m_environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(launch));
+        return launch;
     }
 
     // The windows of this name (and width) that the window manager lists.
@@ -170,26 +162,6 @@ protected:
         return windows.empty() ? XCB_NONE : windows.front();
     }
 
-    // The tray's messages: without a desktop notification service Qt shows each in a tooltip window of Norik's.
-    static std::vector<xcb_window_t> trayMessages() {
-        xcb_connection_t* c = s_session->connection();
-        const XcbReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(c, xcb_query_tree(c, s_session->root()), nullptr));
-        std::vector<xcb_window_t> found;
-        for (const xcb_window_t window :
-             std::span(xcb_query_tree_children(tree.get()),
-                       static_cast<std::size_t>(xcb_query_tree_children_length(tree.get())))) {
-            const XcbReply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                s_session->values(window, "_NET_WM_WINDOW_TYPE")
-                    .contains(s_session->atom("_NET_WM_WINDOW_TYPE_TOOLTIP"))) {
-                found.push_back(window);
-            }
-        }
-        return found;
-    }
-
     // The request number `count` reached the model server with `selection` in it.
     void expectSent(const QString& selection = sentence, std::size_t count = 1) {
         ASSERT_TRUE(waitUntil([&] { return m_server.requests().size() >= count; })) << "request " << count;
@@ -198,11 +170,11 @@ protected:
     }
 
     static inline std::unique_ptr<DesktopSession> s_session;
-    static inline std::unique_ptr<TrayHost> s_tray;
+    static inline std::unique_ptr<tests::TrayHost> s_tray;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
     test::LoopbackServer m_server;
-    std::unique_ptr<Editor> m_editor;
+    std::unique_ptr<tests::Editor> m_editor;
     // Killed at the end of each test, before the editor and the server go.
     std::optional<tests::ClientProcess> m_norik;
 };
@@ -211,7 +183,7 @@ TEST_F(DesktopReviewTest, AHotKeyHeldOnTheKeyboardReviewsOnceShowsRecordsAndEsca
     ASSERT_NO_FATAL_FAILURE(startNorik());
     ASSERT_TRUE(s_session->press(hotKey, true, true));
     ASSERT_NO_FATAL_FAILURE(expectSent());
-    const xcb_window_t panel = shown("Norik", Panel::kResultWidth);
+    const xcb_window_t panel = shown("Norik", NotchReviewPresenter::kResultWidth);
     ASSERT_NE(panel, XCB_NONE) << "no result panel";
     EXPECT_TRUE(waitUntil([&] {
         const QList<xcb_atom_t> state = s_session->values(panel, "_NET_WM_STATE");
@@ -238,7 +210,7 @@ TEST_F(DesktopReviewTest, AfterATerminalReviewAndEscapeInTheWindowTheUserMovedOn
     ASSERT_TRUE(terminal.ready());
     pressHotKey();
     ASSERT_NO_FATAL_FAILURE(expectSent(QStringLiteral("terminal words")));
-    ASSERT_NE(shown("Norik", Panel::kResultWidth), XCB_NONE);
+    ASSERT_NE(shown("Norik", NotchReviewPresenter::kResultWidth), XCB_NONE);
 
     tests::ClientProcess copied(QStringLiteral("wish"),
                                 {QStringLiteral(NORIK_CAPTURE_COPIED_EDITOR), "-name", "tkeditor", sentence});
@@ -272,7 +244,7 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
 
     // Nothing is selected in Norik's own window.
     pressHotKey();
-    const xcb_window_t notice = shown("Norik", 2 * Panel::kNoticeWidth);
+    const xcb_window_t notice = shown("Norik", 2 * NotchReviewPresenter::kNoticeWidth);
     ASSERT_NE(notice, XCB_NONE) << "the hot key did nothing";
     // Cut to its outline in the screen's own pixels: an edge at an odd pixel exists only at that precision.
     const XcbReply<xcb_shape_get_rectangles_reply_t> shape(xcb_shape_get_rectangles_reply(
@@ -283,18 +255,30 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
                                static_cast<std::size_t>(xcb_shape_get_rectangles_rectangles_length(shape.get())));
     EXPECT_TRUE(std::ranges::any_of(rectangles, [](const xcb_rectangle_t& rect) { return rect.x % 2 == 1; }));
     EXPECT_EQ(std::ranges::max(rectangles | std::views::transform([](const auto& r) { return r.x + r.width; })),
-              2 * Panel::kNoticeWidth);
+              2 * NotchReviewPresenter::kNoticeWidth);
 }
 
 // Without a history, as when its folder cannot be made: the user hears of it once, not at every review.
 TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALostHistoryIsToldInTheTrayOnce) {
-    ASSERT_TRUE(QDir(m_home.path()).mkpath(".local"));
-    QFile inTheWay(m_home.filePath(".local/share"));
-    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+    tests::writeFile(m_home.filePath(".local/share").toStdString(), "");
     ASSERT_NO_FATAL_FAILURE(startNorik());
+    // Without a desktop notification service Qt shows each message of the tray in a tooltip window of Norik's.
     std::set<xcb_window_t> told;
     const auto watch = [&] {
-        std::ranges::copy(trayMessages(), std::inserter(told, told.end()));
+        xcb_connection_t* c = s_session->connection();
+        const XcbReply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, s_session->root()), nullptr));
+        for (const xcb_window_t window :
+             std::span(xcb_query_tree_children(tree.get()),
+                       static_cast<std::size_t>(xcb_query_tree_children_length(tree.get())))) {
+            const XcbReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+                s_session->values(window, "_NET_WM_WINDOW_TYPE")
+                    .contains(s_session->atom("_NET_WM_WINDOW_TYPE_TOOLTIP"))) {
+                told.insert(window);
+            }
+        }
         return !told.empty();
     };
     ASSERT_TRUE(waitUntil(watch)) << "no tray message";
@@ -302,7 +286,7 @@ TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALo
     const QByteArray launch = launchFrom("launcher-trigger");
     EXPECT_TRUE(norik({"trigger"}));
     ASSERT_NO_FATAL_FAILURE(expectSent());
-    const xcb_window_t panel = shown("Norik", Panel::kResultWidth);
+    const xcb_window_t panel = shown("Norik", NotchReviewPresenter::kResultWidth);
     ASSERT_NE(panel, XCB_NONE) << "no result panel";
     EXPECT_EQ(s_session->bytes(panel, "_NET_STARTUP_ID"), launch);
     EXPECT_TRUE(waitUntil([&] { return s_session->activeWindow() == panel; })) << "the panel stayed behind";

@@ -28,6 +28,7 @@
 #include "support/GlibSession.h"
 #include "support/LoopbackServer.h"
 #include "support/TestFiles.h"
+#include "support/X11Client.h"
 
 namespace norik::platform::desktop {
 namespace {
@@ -118,9 +119,7 @@ public:
         const GObjectPtr<GSubprocess> copy(
             g_subprocess_launcher_spawn(launcher.get(), nullptr, "wl-copy", "--primary", nullptr));
         ASSERT_NE(copy, nullptr) << "wl-copy is missing; run scripts/install-deps";
-        GBytes* input = g_bytes_new(text.data(), text.size());
-        EXPECT_TRUE(g_subprocess_communicate(copy.get(), input, nullptr, nullptr, nullptr, nullptr));
-        g_bytes_unref(input);
+        EXPECT_TRUE(g_subprocess_communicate_utf8(copy.get(), text.c_str(), nullptr, nullptr, nullptr, nullptr));
         EXPECT_TRUE(g_subprocess_wait_check(copy.get(), nullptr, nullptr));
         while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
             if ((x11::XcbReply<xcb_generic_event_t>(event)->response_type & 0x7f) == newOwner) {
@@ -175,21 +174,15 @@ private:
 
 // The window the window manager reports active once there is one, or once there is none (while a Wayland
 // window or none has the focus), waiting for each change of the root's properties.
-xcb_window_t waitForActiveWindow(xcb_connection_t* connection, bool some) {
-    const xcb_window_t root = x11::rootWindow(connection, 0);
+xcb_window_t waitForActiveWindow(const tests::X11Client& desktop, bool some) {
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
-    const xcb_atom_t active = x11::internAtom(connection, "_NET_ACTIVE_WINDOW");
+    xcb_change_window_attributes(desktop.connection(), desktop.root(), XCB_CW_EVENT_MASK, &mask);
     while (true) {
-        const x11::XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, root, active, XCB_ATOM_WINDOW, 0, 1), nullptr));
-        const xcb_window_t window = reply && xcb_get_property_value_length(reply.get()) == sizeof(xcb_window_t)
-                                        ? *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()))
-                                        : XCB_NONE;
+        const xcb_window_t window = desktop.value(desktop.root(), "_NET_ACTIVE_WINDOW");
         if ((window != XCB_NONE) == some) {
             return window;
         }
-        if (!x11::XcbReply<xcb_generic_event_t>(xcb_wait_for_event(connection))) {
+        if (!x11::XcbReply<xcb_generic_event_t>(xcb_wait_for_event(desktop.connection()))) {
             ADD_FAILURE() << "the X server went away";
             return XCB_NONE;
         }
@@ -246,12 +239,11 @@ TEST_P(WaylandReview, TheTriggerCommandReviewsTheSelectionOfANativeWaylandWindow
     tests::ScopedEnvironment::set("XAUTHORITY", compositor.authority.c_str());
     auto desktop = x11::XcbConnection::open(compositor.display.c_str());
     ASSERT_TRUE(desktop) << desktop.error();
-    const xcb_window_t settings = waitForActiveWindow(desktop->get(), true);
-    const xcb_atom_t protocols = x11::internAtom(desktop->get(), "WM_PROTOCOLS");
-    const xcb_atom_t deleteWindow = x11::internAtom(desktop->get(), "WM_DELETE_WINDOW");
-    const xcb_client_message_event_t close{XCB_CLIENT_MESSAGE, 32, 0, settings, protocols, {.data32 = {deleteWindow}}};
-    xcb_send_event(desktop->get(), 0, settings, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close));
-    waitForActiveWindow(desktop->get(), false);
+    const tests::X11Client xwayland(desktop->get());
+    const xcb_window_t settings = waitForActiveWindow(xwayland, true);
+    xwayland.send(settings, XCB_EVENT_MASK_NO_EVENT, settings, xwayland.atom("WM_PROTOCOLS"),
+                  {xwayland.atom("WM_DELETE_WINDOW")});
+    waitForActiveWindow(xwayland, false);
 
     const QString sentence = QStringLiteral("Él va a l'école chaque jours.");
     compositor.select(sentence.toStdString(), desktop->get());

@@ -79,10 +79,6 @@ protected:
         return result;
     }
 
-    [[nodiscard]] std::function<Reply()> request(std::string line) const {
-        return [this, line] { return sendRequest(folder(), line, kPatience); };
-    }
-
     tests::TemporaryFolder m_root;
 };
 
@@ -134,10 +130,10 @@ TEST_F(InstanceTest, ASocketLeftByACrashedInstanceIsReplacedAndUnknownOrOverlong
     ASSERT_TRUE(lock);
     auto server = InstanceServer::listen(*lock);
     ASSERT_TRUE(server) << server.error();
-    EXPECT_EQ(exchange(*server, request("trigger")).served,
+    EXPECT_EQ(exchange(*server, [this] { return sendRequest(folder(), "trigger", kPatience); }).served,
               (std::vector{InstanceMessage{InstanceRequest::trigger, ""}}));
     for (const std::string& unknown : {std::string("dance"), std::string(kMaxRequestLength + 1, 't')}) {
-        const Exchange refused = exchange(*server, request(unknown));
+        const Exchange refused = exchange(*server, [&] { return sendRequest(folder(), unknown, kPatience); });
         ASSERT_FALSE(refused.reply) << unknown;
         EXPECT_EQ(refused.reply.error().kind, Kind::failed);
         EXPECT_TRUE(refused.served.empty());
