@@ -78,7 +78,6 @@ TEST_F(ReviewTest, UsageErrorsSendAndStoreNothingAndASettingIsStoredReadAndUnset
         {{"history", "--limit", "0"}, 2, ""},
         {{"key", "set"}, 2, ""},
         {{"config", "set", "retentionLimit", "fifty"}, 2, ""},
-        {{"config", "set", "provider", "mistral"}, 2, ""},
         {{"config", "get", "colour"}, 2, ""},
         {{"config", "unset", "colour"}, 2, ""},
     });
@@ -175,7 +174,7 @@ protected:
             EXPECT_FALSE(entry.is_regular_file() && contains(tests::readFile(entry.path()), key)) << entry.path();
         }
         // With a keyring nothing goes to the unencrypted fallback file.
-        EXPECT_EQ(std::filesystem::exists(dataHome() / "norik" / "secrets.json"),
+        EXPECT_EQ(std::filesystem::exists(m_root / "data" / "norik" / "secrets.json"),
                   !m_environment.contains("DBUS_SESSION_BUS_ADDRESS"));
     }
 
