@@ -183,7 +183,6 @@ protected:
 };
 
 TEST_F(KeyTest, APipedKeyIsStoredUsedBeforeTheEnvironmentsAndCleared) {
-    seen(norik({"key", "clear", m_provider}));
     const std::string key = "sk-ant-piped-4f1c9e0b";
     EXPECT_EQ(seen(norik({"key", "set", "anthropic"}, "\n" + key + "\n")).exitCode, 2) << "an empty line";
     EXPECT_EQ(seen(norik({"key", "set", "anthropic"}, key + "\r\nsecond line\n")).exitCode, 0);
@@ -199,7 +198,6 @@ TEST_F(KeyTest, APipedKeyIsStoredUsedBeforeTheEnvironmentsAndCleared) {
 
 TEST_F(KeyTest, OnATerminalTheKeyIsReadWithoutEcho) {
     m_provider = "openAI";
-    seen(norik({"key", "clear", m_provider}));
     const std::string key = "sk-openai-typed-77d2a1";
     EXPECT_EQ(seen(norik({"key", "set", "local"}, key + "\n")).exitCode, 2) << "local models take no key";
     ChildProcess typing{launch({"key", "set", "openAI"}, {}, true)};

@@ -53,7 +53,6 @@ TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
     });
 }
 
-using platform::InstanceMessage;
 using platform::InstanceRequest;
 
 using InstanceRequestTest = CliTest;
@@ -81,7 +80,7 @@ TEST_F(InstanceRequestTest, EachRequestReachesTheRunningNorikWithItsStartupIdAnd
         ChildProcess child(launch(arguments));
         pollfd entry{server->descriptor(), POLLIN, 0};
         EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
-        EXPECT_EQ(server->serve(), (std::vector{InstanceMessage{request, "launcher-7_TIME99"}}));
+        EXPECT_EQ(server->serve(), (std::vector{platform::InstanceMessage{request, "launcher-7_TIME99"}}));
         const Outcome outcome = child.finish();
         EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
     }

@@ -178,8 +178,7 @@ TEST_F(HistoryProcessTest, TwoProcessesWriteIntoOneNewFileAtOnce) {
     test::ChildProcess second{writer(kReviews)};
     for (test::ChildProcess* child : {&first, &second}) {
         const test::Outcome ended = child->finish();
-        EXPECT_EQ(ended.exitCode, 0);
-        EXPECT_EQ(ended.err, "");
+        EXPECT_EQ(std::pair(ended.exitCode, ended.err), std::pair(0, std::string()));
     }
 
     RawDatabase raw{file()};
