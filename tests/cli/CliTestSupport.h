@@ -64,7 +64,6 @@ protected:
     }
 
     [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }
-    [[nodiscard]] std::filesystem::path dataHome() const { return m_root / "data"; }
 
     [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {},
                                 bool inputOnTerminal = false) const {
@@ -90,7 +89,6 @@ protected:
         }
     }
 
-    // The stored reviews, read back through the command line.
     [[nodiscard]] nlohmann::json history() const {
         const Outcome listed = norik({"history", "--json"});
         EXPECT_EQ(listed.exitCode, 0) << listed.err;
@@ -109,7 +107,7 @@ protected:
     std::map<std::string, std::string> m_environment{
         {"HOME", (m_root / "home").string()},
         {"XDG_CONFIG_HOME", configHome().string()},
-        {"XDG_DATA_HOME", dataHome().string()},
+        {"XDG_DATA_HOME", (m_root / "data").string()},
         {"XDG_CACHE_HOME", (m_root / "cache").string()},
         {"LANG", "C.UTF-8"},
         {"NO_COLOR", "1"},

@@ -53,48 +53,36 @@ TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
     });
 }
 
-using platform::InstanceMessage;
 using platform::InstanceRequest;
+
+using InstanceRequestTest = CliTest;
 
 // `norik trigger`, `norik settings` and a second `norik` against an instance server in this process, which
 // stands in for the tray app: the same socket, lock and folder, found through XDG_RUNTIME_DIR. The display
 // is one no X server has: had the tray app been loaded, it would have failed to connect.
-class InstanceRequestTest : public CliTest {
-protected:
-    InstanceRequestTest() {
-        std::filesystem::create_directory(m_root / "runtime");
-        std::filesystem::permissions(m_root / "runtime", std::filesystem::perms::owner_all);
-        m_environment["XDG_RUNTIME_DIR"] = (m_root / "runtime").string();
-        m_environment["DISPLAY"] = ":97";
-        const auto folder = platform::prepareInstanceFolder(m_instance);
-        EXPECT_TRUE(folder) << folder.error();
-    }
-
-    // The request line the running Norik receives from `norik <arguments>`, launched as a launcher starts it.
-    std::vector<InstanceMessage> received(const std::vector<std::string>& arguments) {
-        const auto lock = platform::InstanceLock::acquire(m_instance);
-        EXPECT_TRUE(lock);
-        auto server = platform::InstanceServer::listen(*lock);
-        EXPECT_TRUE(server) << server.error();
-        m_environment["DESKTOP_STARTUP_ID"] = "launcher-7_TIME99";
-        ChildProcess child(launch(arguments));
-        pollfd entry{server->descriptor(), POLLIN, 0};
-        EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
-        auto messages = server->serve();
-        const Outcome outcome = child.finish();
-        EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
-        return messages;
-    }
-
-    std::filesystem::path m_instance = m_root / "runtime" / "norik";
-};
-
 TEST_F(InstanceRequestTest, EachRequestReachesTheRunningNorikWithItsStartupIdAndFailsWhenNoneRunsOrNoDisplay) {
+    const std::filesystem::path runtime = m_root / "runtime";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    m_environment["XDG_RUNTIME_DIR"] = runtime.string();
+    m_environment["DISPLAY"] = ":97";
+    m_environment["DESKTOP_STARTUP_ID"] = "launcher-7_TIME99";
+    const auto folder = platform::prepareInstanceFolder(runtime / "norik");
+    ASSERT_TRUE(folder) << folder.error();
     for (const auto& [arguments, request] :
          std::vector<std::pair<std::vector<std::string>, InstanceRequest>>{{{"trigger"}, InstanceRequest::trigger},
                                                                            {{"settings"}, InstanceRequest::settings},
                                                                            {{}, InstanceRequest::settings}}) {
-        EXPECT_EQ(received(arguments), (std::vector{InstanceMessage{request, "launcher-7_TIME99"}}));
+        const auto lock = platform::InstanceLock::acquire(runtime / "norik");
+        ASSERT_TRUE(lock);
+        auto server = platform::InstanceServer::listen(*lock);
+        ASSERT_TRUE(server) << server.error();
+        ChildProcess child(launch(arguments));
+        pollfd entry{server->descriptor(), POLLIN, 0};
+        EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
+        EXPECT_EQ(server->serve(), (std::vector{platform::InstanceMessage{request, "launcher-7_TIME99"}}));
+        const Outcome outcome = child.finish();
+        EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
     }
     const Outcome alone = norik({"trigger"});
     EXPECT_EQ(alone.exitCode, 1);

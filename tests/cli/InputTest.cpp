@@ -16,16 +16,10 @@
 
 #include "core/tutor/TutorService.h"
 
+#include "support/TestFiles.h"
+
 namespace norik::cli {
 namespace {
-
-std::string repeated(std::string_view unit, std::size_t times) {
-    std::string text;
-    for (std::size_t index = 0; index < times; ++index) {
-        text.append(unit);
-    }
-    return text;
-}
 
 class InputTest : public ::testing::Test {
 protected:
@@ -62,10 +56,10 @@ protected:
 
 // Whatever the input, stopping early must not change what gets reviewed.
 TEST_F(InputTest, ReviewsTheSameTextAsTheWholeInputWouldGive) {
-    for (const std::string& input :
-         {std::string("  Ein kurzer Text.\n"), repeated("e\xcc\x81", 400'000),
-          repeated("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa", 150'000), repeated(" \n", 300'000) + repeated("Satz. ", 1000),
-          std::string(core::kReviewTextLimit, 'a') + std::string(1'000'000, ' ')}) {
+    for (const std::string& input : {std::string("  Ein kurzer Text.\n"), tests::repeated("e\xcc\x81", 400'000),
+                                     tests::repeated("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa", 150'000),
+                                     tests::repeated(" \n", 300'000) + tests::repeated("Satz. ", 1000),
+                                     std::string(core::kReviewTextLimit, 'a') + std::string(1'000'000, ' ')}) {
         const auto read = readFed(input).first;
         ASSERT_TRUE(read.has_value()) << read.error().message;
         const auto fromRead = core::prepareReviewText(*read);
@@ -73,7 +67,7 @@ TEST_F(InputTest, ReviewsTheSameTextAsTheWholeInputWouldGive) {
         EXPECT_EQ(std::tie(fromRead->text, fromRead->note), std::tie(fromWhole->text, fromWhole->note))
             << input.substr(0, 20);
     }
-    const std::string endless = repeated("word ", 4'000'000);
+    const std::string endless = tests::repeated("word ", 4'000'000);
     const auto [read, written] = readFed(endless);
     ASSERT_TRUE(read.has_value());
     EXPECT_LT(written, endless.size()) << "reading goes on after the cut is known";

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <utility>
 
 #include <fcntl.h>
@@ -183,8 +182,7 @@ bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline, const st
 }
 
 Outcome ChildProcess::finish(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    pump(deadline, [] { return false; });
+    pump(std::chrono::steady_clock::now() + timeout, [] { return false; });
     if (m_output >= 0 || m_errors >= 0) {
         ADD_FAILURE() << "the child did not finish in time; killing it";
         ::kill(m_pid, SIGKILL);

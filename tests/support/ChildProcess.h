@@ -60,7 +60,6 @@ private:
     Outcome m_outcome;
 };
 
-// Runs a program to its end.
 Outcome runProcess(const Launch& launch);
 
 } // namespace norik::test

@@ -66,10 +66,6 @@ std::string RecordedRequest::header(std::string_view name) const {
     return found != headers.end() ? found->second : std::string();
 }
 
-bool RecordedRequest::hasHeader(std::string_view name) const {
-    return headers.contains(lowered(name));
-}
-
 struct LoopbackServer::Impl {
     httplib::Server server;
     std::thread thread;
@@ -145,8 +141,6 @@ LoopbackServer::LoopbackServer() : m_impl(std::make_unique<Impl>()) {
     };
     server.Get(".*", handler);
     server.Post(".*", handler);
-    server.Put(".*", handler);
-    server.Delete(".*", handler);
 
     m_impl->port = server.bind_to_any_port("127.0.0.1");
     if (m_impl->port <= 0)

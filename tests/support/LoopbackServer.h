@@ -23,7 +23,6 @@ struct RecordedRequest {
 
     // Empty when absent; `name` in any case.
     [[nodiscard]] std::string header(std::string_view name) const;
-    [[nodiscard]] bool hasHeader(std::string_view name) const;
 };
 
 // A real HTTP/1.1 server on 127.0.0.1 at a port of the system's choosing, answering from a script.

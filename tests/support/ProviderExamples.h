@@ -17,7 +17,6 @@ inline std::string example(const std::string& name) {
     return content;
 }
 
-// The example with the member at `pointer` replaced by `value`.
 inline std::string exampleWith(const std::string& name, const char* pointer, const nlohmann::json& value) {
     auto body = nlohmann::json::parse(example(name));
     body[nlohmann::json::json_pointer(pointer)] = value;

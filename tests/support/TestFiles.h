@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <initializer_list>
@@ -81,7 +82,6 @@ inline std::map<std::filesystem::path, std::string> snapshot(const std::filesyst
     return entries;
 }
 
-// The files in `folder` whose names start with `prefix`.
 inline std::vector<std::filesystem::path> filesStartingWith(const std::filesystem::path& folder,
                                                             const std::string& prefix) {
     std::vector<std::filesystem::path> found;
@@ -111,6 +111,14 @@ inline int waitForChildProcess(pid_t child) {
 
 inline int runInChildProcess(const std::function<int()>& body) {
     return waitForChildProcess(startChildProcess(body));
+}
+
+inline std::string repeated(std::string_view unit, std::size_t times) {
+    std::string text;
+    for (std::size_t index = 0; index < times; ++index) {
+        text.append(unit);
+    }
+    return text;
 }
 
 inline std::size_t occurrences(const std::string& text, const std::string& part) {

@@ -75,7 +75,6 @@ TEST_F(SettingsStoreTest, EachDamagedFileIsSetAsideAndReportedOnce) {
     setProblemSink([&reported](const Problem& problem) { reported.push_back(problem); });
     for (const std::string& original : originals) {
         tests::writeFile(m_file, original);
-        EXPECT_EQ(m_store.value("provider"), std::nullopt);
         EXPECT_TRUE(m_store.all().empty());
         ASSERT_TRUE(m_store.set("provider", std::string("local")));
     }

@@ -155,13 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<StatusCase>& row) { return std::string(row.param.name); });
 
 // A text as long as Norik accepts, in a script that costs a token or more a character.
-std::string longestText() {
-    std::string text;
-    for (int i = 0; i < 4000; ++i) {
-        text += "ж";
-    }
-    return text;
-}
+const std::string kLongestText = tests::repeated("ж", 4000);
 
 class ProviderRequestTest : public testing::Test {
 protected:
@@ -178,7 +172,7 @@ TEST_F(ProviderRequestTest, AnthropicSendsTheMessagesRequestWithRoomForTheLonges
     EXPECT_EQ(sentBody(), json::parse(R"({"model": "claude-haiku-4-5-20251001", "max_tokens": 4096,
         "temperature": 0.2, "system": "You are a tutor.", "messages": [{"role": "user", "content": "Hi"}]})"));
 
-    ASSERT_TRUE(kAnthropic.client(server.baseUrl(), "k")->complete("s", longestText()).has_value());
+    ASSERT_TRUE(kAnthropic.client(server.baseUrl(), "k")->complete("s", kLongestText).has_value());
     EXPECT_GE(sentBody()["max_tokens"].get<int>(), 2 * 4000);
 }
 
@@ -256,7 +250,7 @@ TEST_F(ProviderRequestTest, LocalSendsASchemaAndAContextThatHoldsTheLongestText)
     EXPECT_TRUE(body["format"].is_object()) << "the reply's schema goes with the request";
 
     const std::string system(3000, 's');
-    ASSERT_TRUE(LocalClient(server.baseUrl(), "m").complete(system, longestText()).has_value());
+    ASSERT_TRUE(LocalClient(server.baseUrl(), "m").complete(system, kLongestText).has_value());
     EXPECT_GE(sentBody()["options"]["num_ctx"].get<int>(), 3000 / 4 + 3 * 4000);
 }
 

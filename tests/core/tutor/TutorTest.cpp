@@ -19,20 +19,15 @@ const std::string kObject =
     R"({"language":"en","corrected":"I went home.","improved":"I headed home.",)"
     R"("issues":[{"excerpt":"goed","explanation":"Irregular past: go -> went.","category":"Word Choice"}],"score":6})";
 
-TutorResult expectedObject() {
-    return {"en", "I went home.", "I headed home.", {{"goed", "Irregular past: go -> went.", "Word Choice"}}, 6};
-}
-
-bool isInvalidResponse(const std::expected<TutorResult, ReviewError>& result) {
-    return !result && result.error() == ReviewError(LLMError::invalidResponse());
-}
+const TutorResult kExpected{
+    "en", "I went home.", "I headed home.", {{"goed", "Irregular past: go -> went.", "Word Choice"}}, 6};
 
 TEST(ParseTest, CutsTheObjectOutOfSurroundingText) {
     for (const std::string& reply : {kObject, "```json\n" + kObject + "\n```",
                                      "Here you go:\n" + kObject + "\nHope it helps.", "\n\n  " + kObject + "  \n"}) {
         const auto result = TutorService::parse(reply);
         ASSERT_TRUE(result.has_value()) << reply;
-        EXPECT_EQ(*result, expectedObject());
+        EXPECT_EQ(*result, kExpected);
     }
 }
 
@@ -69,7 +64,8 @@ TEST(ParseTest, RejectsAnythingButOneWholeWellTypedObject) {
          std::string(R"({"language":"en",)") + std::string(1, '\0') +
              R"("corrected":"c","improved":"i","issues":[],"score":1})",
          "{\"a\":" + std::string(1 << 20, '[') + "}"}) {
-        EXPECT_TRUE(isInvalidResponse(TutorService::parse(reply))) << reply.substr(0, 80);
+        EXPECT_EQ(TutorService::parse(reply), std::unexpected(ReviewError(LLMError::invalidResponse())))
+            << reply.substr(0, 80);
     }
 }
 
@@ -88,7 +84,7 @@ TEST(TutorServiceTest, SendsThePromptsOnceAndParsesTheWrappedReply) {
     const Preferences::Snapshot snapshot{LLMProvider::local, "", "model-x", server.baseUrl(), "English"};
     const auto result = TutorService().review("I goed home.", snapshot, std::vector<std::string>{"grammar"});
     ASSERT_TRUE(result.has_value()) << result.error().userMessage();
-    EXPECT_EQ(*result, expectedObject());
+    EXPECT_EQ(*result, kExpected);
     EXPECT_EQ(server.requests().size(), 1U) << "one call per review, no retry";
 }
 
