@@ -9,13 +9,26 @@
 
 #include <QByteArray>
 #include <QList>
+#include <iterator>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
+#include "core/shortcuts/KeyTable.h"
 #include "platform/x11/XcbHandles.h"
 
 namespace norik::tests {
+
+// The X key code of a physical key: its evdev code + 8, as on every server with the evdev key codes.
+inline xcb_keycode_t x11KeyCode(core::shortcuts::Key key) {
+    return static_cast<xcb_keycode_t>(core::shortcuts::evdevCode(key).value() + 8);
+}
+
+inline std::vector<xcb_keycode_t> x11KeyCodes(const std::vector<core::shortcuts::Key>& keys) {
+    std::vector<xcb_keycode_t> codes;
+    std::ranges::transform(keys, std::back_inserter(codes), x11KeyCode);
+    return codes;
+}
 
 // What a test does as one more client of an X server, on a connection it does not own: name atoms, read window
 // properties, send the messages a panel or a tray sends, type keys as a keyboard does, and probe key grabs.

@@ -64,13 +64,7 @@ protected:
     RecorderField& field() { return m_recorder->field(); }
 
     // Presses the keys in order through the server, as a keyboard does, and releases them in reverse.
-    void press(const std::vector<Key>& keys) {
-        std::vector<xcb_keycode_t> codes;
-        for (const Key key : keys) {
-            codes.push_back(static_cast<xcb_keycode_t>(evdevCode(key).value() + 8));
-        }
-        tests::X11Client(m_injector->get()).tap(codes);
-    }
+    void press(const std::vector<Key>& keys) { tests::X11Client(m_injector->get()).tap(tests::x11KeyCodes(keys)); }
 
     bool startRecording() {
         // Without a window manager no click activates a window; an alert that closed leaves none active.

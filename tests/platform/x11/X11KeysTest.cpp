@@ -37,22 +37,14 @@ namespace {
 using namespace core::shortcuts;
 using platform::x11::XcbReply;
 using tests::waitUntil;
+using tests::x11KeyCode;
+using tests::x11KeyCodes;
 
 const Shortcut kCtrlAltSpace(Key::space, ModifierFlags::option | ModifierFlags::command);
 const std::vector<Key> kChord{Key::command, Key::option, Key::space};
 constexpr std::uint16_t kCtrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
 // Counts every XTEST key; the default monitor leaves them out.
 constexpr std::string_view kNoDevice = "no such input device";
-
-xcb_keycode_t x11KeyCode(Key key) {
-    return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
-}
-
-std::vector<xcb_keycode_t> x11KeyCodes(const std::vector<Key>& keys) {
-    std::vector<xcb_keycode_t> codes;
-    std::ranges::transform(keys, std::back_inserter(codes), x11KeyCode);
-    return codes;
-}
 
 // Sees the key presses that the hot keys' filter, installed after it and so run before it, passes on.
 class KeyPressObserver final : public QAbstractNativeEventFilter {
