@@ -66,7 +66,7 @@ void snapshotWithSecretService(benchmark::State& state) {
     }
     FilledSettings settings;
     norik::platform::SecretServiceStore secrets("dev.norik.Norik.Bench." + std::to_string(getpid()));
-    const std::string account = std::string(core::providerInfo(LLMProvider::openAI).apiKeyAccount);
+    const std::string account = std::string(norik::core::providerInfo(LLMProvider::openAI).apiKeyAccount);
     const bool stored = secrets.store("sk-bench-0123456789abcdef0123456789abcdef", account).has_value();
     const Preferences preferences{settings.store(), secrets};
     if (!settings.ready() || !stored || preferences.snapshot().apiKey.empty()) {

@@ -27,10 +27,6 @@ using namespace norik;
 using namespace norik::core::shortcuts;
 using Clock = std::chrono::steady_clock;
 
-xcb_keycode_t x11KeyCode(Key key) {
-    return static_cast<xcb_keycode_t>(evdevCode(key).value() + 8);
-}
-
 using norik::bench::percentile;
 
 void hotKeyDispatchLatency(benchmark::State& state) {
@@ -59,7 +55,8 @@ void hotKeyDispatchLatency(benchmark::State& state) {
     xcb_connection_t* events = connection->get();
     xcb_connection_t* fake = injector->get();
     const auto inject = [&](std::uint8_t type, Key key) {
-        xcb_test_fake_input(fake, type, x11KeyCode(key), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(fake, type, static_cast<xcb_keycode_t>(xkbKeyCode(key).value()), XCB_CURRENT_TIME, XCB_NONE,
+                            0, 0, 0);
         xcb_flush(fake);
     };
     // Returns the instant the connection became readable with the awaited event.

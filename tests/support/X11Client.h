@@ -19,9 +19,8 @@
 
 namespace norik::tests {
 
-// The X key code of a physical key: its evdev code + 8, as on every server with the evdev key codes.
 inline xcb_keycode_t x11KeyCode(core::shortcuts::Key key) {
-    return static_cast<xcb_keycode_t>(core::shortcuts::evdevCode(key).value() + 8);
+    return static_cast<xcb_keycode_t>(core::shortcuts::xkbKeyCode(key).value());
 }
 
 inline std::vector<xcb_keycode_t> x11KeyCodes(const std::vector<core::shortcuts::Key>& keys) {

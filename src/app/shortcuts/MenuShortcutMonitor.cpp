@@ -15,13 +15,13 @@ using core::shortcuts::EventType;
 using core::shortcuts::ModifierFlags;
 using core::shortcuts::Shortcut;
 
-constexpr quint32 kEvdevToX11 = 8;
-
 } // namespace
 
 std::optional<Shortcut> shortcutOf(const QKeyEvent& event) {
     const quint32 keyCode = event.nativeScanCode();
-    const auto key = keyCode > kEvdevToX11 ? core::shortcuts::keyForEvdevCode(keyCode - kEvdevToX11) : std::nullopt;
+    const auto key = keyCode > core::shortcuts::kEvdevToXkb
+                         ? core::shortcuts::keyForEvdevCode(keyCode - core::shortcuts::kEvdevToXkb)
+                         : std::nullopt;
     if (!key) {
         return std::nullopt;
     }

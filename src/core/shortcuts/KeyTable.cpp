@@ -91,6 +91,10 @@ std::span<const KeyCodePair> keyCodePairs() {
     return kKeyCodePairs;
 }
 
+std::optional<std::uint32_t> xkbKeyCode(Key key) {
+    return evdevCode(key).transform([](std::uint32_t evdev) { return evdev + kEvdevToXkb; });
+}
+
 std::optional<std::uint32_t> evdevCode(Key key) {
     const auto found = std::ranges::find(kKeyCodePairs, key.rawValue, &KeyCodePair::carbon);
     if (found == std::end(kKeyCodePairs)) {

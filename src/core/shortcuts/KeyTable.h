@@ -22,6 +22,10 @@ struct KeyCodePair {
 [[nodiscard]] std::span<const KeyCodePair> keyCodePairs();
 [[nodiscard]] std::optional<std::uint32_t> evdevCode(Key key);
 [[nodiscard]] std::optional<Key> keyForEvdevCode(std::uint32_t evdev);
+// X servers and xkbcommon keymaps number a key by its evdev code + 8.
+inline constexpr std::uint32_t kEvdevToXkb = 8;
+// The key's code in an X server or an xkbcommon keymap.
+[[nodiscard]] std::optional<std::uint32_t> xkbKeyCode(Key key);
 
 // The keys shown by a glyph or a name of their own rather than by the character that the layout prints.
 enum class SpecialKey {

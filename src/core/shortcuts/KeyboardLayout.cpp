@@ -14,8 +14,6 @@ namespace norik::core::shortcuts {
 
 namespace {
 
-constexpr std::uint32_t kEvdevToXkb = 8;
-
 // A dead key types nothing by itself; it shows the spacing form of its accent, as printed on the key.
 constexpr std::array<std::pair<xkb_keysym_t, std::string_view>, 13> kDeadKeys{{
     {XKB_KEY_dead_grave, "`"},
@@ -68,13 +66,12 @@ std::expected<KeyboardLayout, std::string> KeyboardLayout::fromNames(std::string
 }
 
 std::optional<std::string> KeyboardLayout::keyToCharacter(Key key) const {
-    const auto evdev = evdevCode(key);
-    if (specialKey(key) || !evdev) {
+    const auto code = xkbKeyCode(key);
+    if (specialKey(key) || !code) {
         return std::nullopt;
     }
     const xkb_keysym_t* symbols = nullptr;
-    const int count =
-        xkb_keymap_key_get_syms_by_level(m_keymap.get(), *evdev + kEvdevToXkb, m_layoutIndex, 0, &symbols);
+    const int count = xkb_keymap_key_get_syms_by_level(m_keymap.get(), *code, m_layoutIndex, 0, &symbols);
     if (count != 1) {
         return std::nullopt;
     }

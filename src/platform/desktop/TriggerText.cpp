@@ -13,9 +13,6 @@ namespace {
 
 using core::shortcuts::ModifierFlags;
 
-// X11 key codes are evdev codes shifted by 8.
-constexpr xkb_keycode_t kEvdevOffset = 8;
-
 struct ModifierNames {
     ModifierFlags flag;
     std::string_view xdg;
@@ -30,12 +27,12 @@ constexpr std::array<ModifierNames, 4> kModifiers{{
 }};
 
 std::optional<std::string> keysymName(core::shortcuts::Key key, xkb_keymap* keymap, xkb_layout_index_t layout) {
-    const auto evdev = core::shortcuts::evdevCode(key);
-    if (!evdev) {
+    const auto code = core::shortcuts::xkbKeyCode(key);
+    if (!code) {
         return std::nullopt;
     }
     const xkb_keysym_t* symbols = nullptr;
-    const int count = xkb_keymap_key_get_syms_by_level(keymap, *evdev + kEvdevOffset, layout, 0, &symbols);
+    const int count = xkb_keymap_key_get_syms_by_level(keymap, *code, layout, 0, &symbols);
     if (count < 1 || symbols[0] == XKB_KEY_NoSymbol) {
         return std::nullopt;
     }

@@ -26,7 +26,6 @@ using core::shortcuts::EventType;
 using core::shortcuts::HotKeyChord;
 using core::shortcuts::HotKeyStatus;
 
-constexpr std::uint32_t kEvdevToX11 = 8;
 constexpr std::uint32_t kMaxX11KeyCode = 255;
 
 constexpr xcb_keysym_t kNumLock = 0xff7f;
@@ -237,12 +236,12 @@ std::expected<void, HotKeyStatus> X11HotKeyBackend::registerHotKey(std::uint32_t
     if (chord.modifiers.fn) {
         return std::unexpected(core::shortcuts::hotKeyStatus::unsupportedModifier);
     }
-    const auto evdev = core::shortcuts::evdevCode(chord.key);
-    if (!evdev || *evdev + kEvdevToX11 > kMaxX11KeyCode) {
+    const auto code = core::shortcuts::xkbKeyCode(chord.key);
+    if (!code || *code > kMaxX11KeyCode) {
         return std::unexpected(core::shortcuts::hotKeyStatus::unknownKey);
     }
     unregisterHotKey(id);
-    const auto keyCode = static_cast<xcb_keycode_t>(*evdev + kEvdevToX11);
+    const auto keyCode = static_cast<xcb_keycode_t>(*code);
     const std::uint16_t modifiers = maskFor(chord.modifiers);
     std::vector<std::uint16_t> masks = masksFor(modifiers);
     if (auto grabbed = grab(keyCode, masks); !grabbed) {
