@@ -97,12 +97,18 @@ public:
         press(keys, false);
     }
 
-    // Clicks `button` `times` times at a point of `window`.
-    void click(xcb_window_t window, std::int16_t x, std::int16_t y, std::uint8_t button = 1, int times = 1) const {
-        const platform::x11::XcbReply<xcb_translate_coordinates_reply_t> at(
-            xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, m_root, x, y), nullptr));
+    // Moves the pointer to a point of `window` (the root window's when XCB_NONE), as a mouse does.
+    void point(xcb_window_t window, std::int16_t x, std::int16_t y) const {
+        const platform::x11::XcbReply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
+            m_c, xcb_translate_coordinates(m_c, window == XCB_NONE ? m_root : window, m_root, x, y), nullptr));
         xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root, at ? at->dst_x : x, at ? at->dst_y : y,
                             0);
+        xcb_flush(m_c);
+    }
+
+    // Clicks `button` `times` times at a point of `window`.
+    void click(xcb_window_t window, std::int16_t x, std::int16_t y, std::uint8_t button = 1, int times = 1) const {
+        point(window, x, y);
         for (int click = 0; click < times; ++click) {
             xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
             xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);

@@ -284,9 +284,10 @@ QWidget* NotchReviewPresenter::buildRoot(QWidget* inner, int topInset, const std
 
 void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& header, bool showClose) {
     QScreen* screen = chosenScreen();
-    const int topInset =
-        screen != nullptr ? std::max(0, workArea(*screen).top() - screen->geometry().top()) : kTopInsetWithoutScreen;
-    QWidget* root = buildRoot(content, topInset, header, showClose);
+    // With a screen the panel hangs below what the desktop keeps at the top of it rather than reaching behind it
+    // with its content pushed down: window managers such as xfwm4 move windows out of a dock's strut, which would
+    // leave that padding as an empty band under the dock.
+    QWidget* root = buildRoot(content, screen != nullptr ? 0 : kTopInsetWithoutScreen, header, showClose);
     const int width = root->sizeHint().width();
     const int height = naturalHeight(root, width);
 
@@ -298,8 +299,10 @@ void NotchReviewPresenter::show(QWidget* content, const std::optional<Header>& h
     QPoint origin;
     if (screen != nullptr) {
         const QRect frame = screen->geometry();
-        // The top edge sits 2 pixels above the screen so that no sliver of desktop shows above the panel.
-        origin = QPoint(frame.x() + static_cast<int>(std::lround(frame.width() * 0.5 - width * 0.5)), frame.top() - 2);
+        const int top = workArea(*screen).top();
+        // At the screen's own top edge it sits 2 pixels above it so that no sliver of desktop shows above the panel.
+        origin = QPoint(frame.x() + static_cast<int>(std::lround(frame.width() * 0.5 - width * 0.5)),
+                        top > frame.top() ? top : frame.top() - 2);
     }
     m_target = QRect(origin, QSize(width, height));
 

@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <sys/prctl.h>
@@ -81,9 +82,10 @@ private:
 
 // A private desktop: Xvfb, this process's QApplication on it, and a window manager that gives the focus to new
 // windows and reports the active one: openbox, or xfwm4 or kwin_x11 when $NORIK_TEST_WINDOW_MANAGER says so.
+// `monitors` divide the screen into RandR monitors, as two side by side are seen on one wide X screen.
 class DesktopSession : public X11Client {
 public:
-    explicit DesktopSession(const std::vector<std::string>& serverArguments = {})
+    explicit DesktopSession(const std::vector<std::string>& serverArguments = {}, const QList<QRect>& monitors = {})
         : m_server(std::make_unique<XvfbServer>(serverArguments)) {
         if (!m_server->becomeQtDisplay()) {
             m_error = "Xvfb did not start";
@@ -95,6 +97,18 @@ public:
         if (x11 == nullptr || x11->connection() == nullptr) {
             m_error = "Qt did not connect to the X server";
             return;
+        }
+        for (qsizetype index = 0; index < monitors.size(); ++index) {
+            const QRect& area = monitors[index];
+            // The first takes Xvfb's one output, whose own monitor would otherwise span the screen beside them.
+            const QStringList arguments{
+                "--setmonitor", QStringLiteral("monitor%1").arg(index),
+                QStringLiteral("%1/338x%2/270+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
+                index == 0 ? QStringLiteral("screen") : QStringLiteral("none")};
+            if (QProcess::execute(QStringLiteral("xrandr"), arguments) != 0) {
+                m_error = "xrandr did not set the monitors";
+                return;
+            }
         }
         m_c = x11->connection();
         m_root = platform::x11::rootWindow(m_c, 0);

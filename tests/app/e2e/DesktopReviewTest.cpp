@@ -2,6 +2,7 @@
 // The whole desktop path on a private X server (under the window managers of CMakeLists.txt): norik started as a
 // user would, its hot key pressed over another application's selection, the review shown, recorded and dismissed.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <ranges>
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <xcb/shape.h>
@@ -38,6 +40,9 @@ using tests::waitUntil;
 // X key codes (evdev + 8) of Xvfb's default keymap.
 enum : xcb_keycode_t { leftControl = 37, leftAlt = 64, space = 65, escape = 9 };
 const std::vector<xcb_keycode_t> hotKey{leftControl, leftAlt, space};
+constexpr std::int16_t monitorWidth = 1280;
+const QRect leftMonitor(0, 0, monitorWidth, 1024);
+const QRect rightMonitor(monitorWidth, 0, monitorWidth, 1024);
 
 const QString sentence = QStringLiteral("He go to school every days.");
 // A local model server's chat reply whose message is the tutor's answer.
@@ -49,8 +54,10 @@ const std::string tutorReply =
 class DesktopReviewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Keys repeat soon and fast, so that a held hot key repeats while its review runs.
-        s_session = std::make_unique<DesktopSession>(std::vector<std::string>{"-ardelay", "40", "-arinterval", "20"});
+        // Keys repeat soon and fast, so that a held hot key repeats while its review runs. Two monitors side by side.
+        s_session = std::make_unique<DesktopSession>(
+            std::vector<std::string>{"-ardelay", "40", "-arinterval", "20", "-screen", "0", "2560x1024x24"},
+            QList<QRect>{leftMonitor, rightMonitor});
         s_tray = std::make_unique<tests::TrayHost>(s_session->display());
     }
     static void TearDownTestSuite() {
@@ -162,6 +169,30 @@ protected:
         return windows.empty() ? XCB_NONE : windows.front();
     }
 
+    // The rectangles of a window's outline, in its own pixels.
+    static std::vector<xcb_rectangle_t> outline(xcb_window_t window) {
+        xcb_connection_t* c = s_session->connection();
+        const XcbReply<xcb_shape_get_rectangles_reply_t> shape(
+            xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING), nullptr));
+        if (!shape) {
+            return {};
+        }
+        const std::span rectangles(xcb_shape_get_rectangles_rectangles(shape.get()),
+                                   static_cast<std::size_t>(xcb_shape_get_rectangles_rectangles_length(shape.get())));
+        return {rectangles.begin(), rectangles.end()};
+    }
+    // Where a panel ends up on the screen: the animation runs towards the size its outline was cut for.
+    static QRect finalPlace(xcb_window_t panel) {
+        xcb_connection_t* c = s_session->connection();
+        const XcbReply<xcb_translate_coordinates_reply_t> at(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, panel, s_session->root(), 0, 0), nullptr));
+        QRect place;
+        for (const xcb_rectangle_t& part : outline(panel)) {
+            place |= QRect(part.x, part.y, part.width, part.height);
+        }
+        return at ? place.translated(at->dst_x, at->dst_y) : QRect();
+    }
+
     // The request number `count` reached the model server with `selection` in it.
     void expectSent(const QString& selection = sentence, std::size_t count = 1) {
         ASSERT_TRUE(waitUntil([&] { return m_server.requests().size() >= count; })) << "request " << count;
@@ -247,12 +278,8 @@ TEST_F(DesktopReviewTest, AnotherStartRaisesTheSettingsOfTheRunningNorikWhereThe
     const xcb_window_t notice = shown("Norik", 2 * NotchReviewPresenter::kNoticeWidth);
     ASSERT_NE(notice, XCB_NONE) << "the hot key did nothing";
     // Cut to its outline in the screen's own pixels: an edge at an odd pixel exists only at that precision.
-    const XcbReply<xcb_shape_get_rectangles_reply_t> shape(xcb_shape_get_rectangles_reply(
-        s_session->connection(), xcb_shape_get_rectangles(s_session->connection(), notice, XCB_SHAPE_SK_BOUNDING),
-        nullptr));
-    ASSERT_NE(shape, nullptr);
-    const std::span rectangles(xcb_shape_get_rectangles_rectangles(shape.get()),
-                               static_cast<std::size_t>(xcb_shape_get_rectangles_rectangles_length(shape.get())));
+    const std::vector<xcb_rectangle_t> rectangles = outline(notice);
+    ASSERT_FALSE(rectangles.empty());
     EXPECT_TRUE(std::ranges::any_of(rectangles, [](const xcb_rectangle_t& rect) { return rect.x % 2 == 1; }));
     EXPECT_EQ(std::ranges::max(rectangles | std::views::transform([](const auto& r) { return r.x + r.width; })),
               2 * NotchReviewPresenter::kNoticeWidth);
@@ -293,6 +320,50 @@ TEST_F(DesktopReviewTest, TheTriggerCommandOfALaunchReviewsInAPanelInFrontAndALo
     // A message told again would replace the first, which stays up far longer than a review takes.
     watch();
     EXPECT_EQ(told.size(), 1U);
+}
+
+// A dock along the top of the left-hand monitor only, as a desktop's bar on one of two screens: the panel drops on
+// the monitor under the pointer, below the dock there and from the very top of the other.
+TEST_F(DesktopReviewTest, OnTwoMonitorsThePanelDropsOnThePointersOneBelowTheDockThatIsOnlyThere) {
+    constexpr std::uint16_t dockHeight = 40;
+    xcb_connection_t* c = s_session->connection();
+    const xcb_window_t dock = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, dock, s_session->root(), 0, 0, monitorWidth, dockHeight, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t dockType = s_session->atom("_NET_WM_WINDOW_TYPE_DOCK");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, dock, s_session->atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1,
+                        &dockType);
+    // Left, right, top, bottom; then the extent of each along its edge: the top one spans the left monitor.
+    const std::array<std::uint32_t, 12> strut{0, 0, dockHeight, 0, 0, 0, 0, 0, 0, monitorWidth - 1, 0, 0};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, dock, s_session->atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32,
+                        strut.size(), strut.data());
+    xcb_map_window(c, dock);
+    xcb_flush(c);
+    ASSERT_TRUE(waitUntil([&] { return s_session->values(s_session->root(), "_NET_CLIENT_LIST").contains(dock); }));
+    ASSERT_NO_FATAL_FAILURE(startNorik());
+
+    // The place of the next result panel once it is up, with the pointer at `x` on the screen.
+    const auto reviewAt = [&](std::int16_t x, std::size_t count) {
+        s_session->point(XCB_NONE, x, 500);
+        pressHotKey();
+        QRect place;
+        EXPECT_NO_FATAL_FAILURE(expectSent(sentence, count));
+        EXPECT_TRUE(waitUntil(
+            [&] { return !(place = finalPlace(shown("Norik", NotchReviewPresenter::kResultWidth))).isEmpty(); }));
+        return place;
+    };
+    const QRect onLeft = reviewAt(300, 1);
+    EXPECT_EQ(onLeft.top(), dockHeight);
+    EXPECT_NEAR(onLeft.center().x(), leftMonitor.center().x(), 1);
+    pressEscape();
+    ASSERT_TRUE(waitUntil([&] { return norikWindows().empty() && s_session->activeWindow() == m_editor->window(); }));
+    const QRect onRight = reviewAt(2000, 2);
+    EXPECT_EQ(onRight.height(), onLeft.height()) << "an empty band under the dock";
+    // xfwm4 and KWin count a monitor per RandR output, and Xvfb has one, which the left monitor takes.
+    if (qEnvironmentVariable("NORIK_TEST_WINDOW_MANAGER", QStringLiteral("openbox")) == QLatin1String("openbox")) {
+        EXPECT_LE(onRight.top(), 0);
+        EXPECT_NEAR(onRight.center().x(), rightMonitor.center().x(), 1);
+    }
 }
 
 } // namespace
