@@ -35,9 +35,23 @@ struct X11SelectionCapture::Run {
 X11SelectionCapture::X11SelectionCapture(xcb_connection_t* connection, xcb_window_t root, QClipboard* clipboard)
     : m_connection(connection), m_clipboard(clipboard), m_windows(connection, root) {
     QObject::connect(m_clipboard, &QClipboard::changed, &m_context, [this](QClipboard::Mode mode) {
-        if (mode == QClipboard::Clipboard && !m_writingBack) {
-            ++m_changeCount;
+        if (mode != QClipboard::Clipboard || m_writingBack) {
+            return;
         }
+        ++m_changeCount;
+        // The copy is taken as soon as it shows rather than at the next poll, which would add up to a poll's
+        // interval to every review. Queued: Qt emits this while it handles the owner change, and reading the
+        // clipboard there would wait for an answer inside that handling.
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                for (const std::shared_ptr<Run>& run : std::vector(m_runs)) {
+                    if (!run->fromPrimary && !run->finished && m_changeCount != run->baseline) {
+                        finish(run, clipboardText());
+                    }
+                }
+            },
+            Qt::QueuedConnection);
     });
 }
 

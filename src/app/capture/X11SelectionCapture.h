@@ -32,7 +32,8 @@ namespace norik::app {
 // the compositor's own primary selection is read through that.
 //
 // The change counter moves on QClipboard::changed, which Qt emits for other clients' clipboard
-// ownership (XFIXES); so the waiting runs on the main thread's event loop, 25 polls 15 ms apart.
+// ownership (XFIXES); so the waiting runs on the main thread's event loop: a change ends it at once, and
+// 25 polls 15 ms apart bound it.
 class X11SelectionCapture final : public SelectionCapture {
 public:
     static constexpr int pollCount = 25;
