@@ -19,6 +19,7 @@
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <QTimer>
+#include <malloc.h>
 #include <QUrl>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
@@ -215,6 +216,9 @@ void TrayApp::start() {
     if (!m_desktopTrigger.hasTray() && m_preferences.hasCompletedOnboarding()) {
         openSettings();
     }
+    // Start-up frees most of what it allocates (settings, the history's schema, fonts) but the heap keeps it;
+    // handed back once the start's events are through, for a process that then mostly waits for a key.
+    QTimer::singleShot(0, qApp, [] { malloc_trim(0); });
 }
 
 void TrayApp::tellOnce(const QString& message) {
