@@ -35,14 +35,14 @@ std::string text(GSettings* settings, const char* key) {
 
 } // namespace
 
-std::optional<GnomeCustomShortcut> GnomeCustomShortcut::open(GSettingsBackend* backend) {
+std::optional<GnomeCustomShortcut> GnomeCustomShortcut::open() {
     const auto listSchema = lookup(kListSchema);
     const auto entrySchema = lookup(kEntrySchema);
     if (listSchema == nullptr || entrySchema == nullptr || !g_settings_schema_has_key(listSchema.get(), kListKey)) {
         return std::nullopt;
     }
-    GObjectPtr<GSettings> list(g_settings_new_full(listSchema.get(), backend, nullptr));
-    GObjectPtr<GSettings> entry(g_settings_new_full(entrySchema.get(), backend, path));
+    GObjectPtr<GSettings> list(g_settings_new_full(listSchema.get(), nullptr, nullptr));
+    GObjectPtr<GSettings> entry(g_settings_new_full(entrySchema.get(), nullptr, path));
     return GnomeCustomShortcut(std::move(list), std::move(entry));
 }
 

@@ -31,9 +31,9 @@ class GnomeCustomShortcut {
 public:
     static constexpr const char* path = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/norik/";
 
-    // On `backend` (the session's default backend when null). Absent when GNOME's settings daemon schemas
-    // are not installed, which is the case outside GNOME.
-    [[nodiscard]] static std::optional<GnomeCustomShortcut> open(GSettingsBackend* backend = nullptr);
+    // On the session's settings backend. Absent when GNOME's settings daemon schemas are not installed, which
+    // is the case outside GNOME.
+    [[nodiscard]] static std::optional<GnomeCustomShortcut> open();
 
     // Norik's entry as GNOME holds it; absent when GNOME does not list it (never added, or removed).
     [[nodiscard]] std::optional<GnomeShortcutEntry> current() const;
