@@ -53,8 +53,9 @@ public:
         m_attached = curl().curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
     }
     ~MultiAttachment() {
-        if (m_attached)
+        if (m_attached) {
             curl().curl_multi_remove_handle(m_multi, m_easy);
+        }
     }
     MultiAttachment(const MultiAttachment&) = delete;
     MultiAttachment& operator=(const MultiAttachment&) = delete;
@@ -101,8 +102,9 @@ bool hasLineBreakOrNul(std::string_view text) {
 
 template <typename Accept> bool partMatches(CURLU* url, CURLUPart part, Accept&& accept) {
     char* value = nullptr;
-    if (curl().curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr)
+    if (curl().curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr) {
         return false;
+    }
     const bool ok = std::forward<Accept>(accept)(std::string_view{value});
     curl().curl_free(value);
     return ok;
@@ -113,11 +115,13 @@ bool isHttps(CURLU* url) {
 }
 
 UrlHandle parseHttpUrl(std::string_view url) {
-    if (curlLibrary() == nullptr || url.find('\0') != std::string_view::npos)
+    if (curlLibrary() == nullptr || url.find('\0') != std::string_view::npos) {
         return nullptr;
+    }
     UrlHandle handle{curl().curl_url()};
-    if (!handle || curl().curl_url_set(handle.get(), CURLUPART_URL, std::string{url}.c_str(), 0) != CURLUE_OK)
+    if (!handle || curl().curl_url_set(handle.get(), CURLUPART_URL, std::string{url}.c_str(), 0) != CURLUE_OK) {
         return nullptr;
+    }
     const bool httpScheme = partMatches(handle.get(), CURLUPART_SCHEME,
                                         [](std::string_view scheme) { return scheme == "http" || scheme == "https"; });
     const bool hasHost = partMatches(handle.get(), CURLUPART_HOST, [](std::string_view host) { return !host.empty(); });
@@ -163,8 +167,9 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
             curl_off_t announced = -1;
             curl().curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
             std::size_t target = std::max(wanted, sink.body.capacity() * 2);
-            if (announced > 0 && static_cast<std::uint64_t>(announced) >= wanted)
+            if (announced > 0 && static_cast<std::uint64_t>(announced) >= wanted) {
                 target = static_cast<std::size_t>(announced);
+            }
             sink.body.reserve(std::min(target, HttpSession::kMaxBodyBytes));
         }
         sink.body.append(data, bytes);
@@ -175,8 +180,9 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
 }
 
 TransportError describeFailure(CURLcode code, const char* detail, bool tooLarge) {
-    if (tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+    if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
         return error(TransportError::Kind::responseTooLarge, tooLargeDescription());
+    }
 
     std::string description = curl().curl_easy_strerror(code);
     std::string_view extra{detail};
@@ -230,12 +236,14 @@ struct HttpSession::Impl {
     }
 
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-        if (data >= 0 && data < CURL_LOCK_DATA_LAST)
+        if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
             static_cast<Impl*>(self)->locks[static_cast<std::size_t>(data)].lock();
+        }
     }
     static void unlock(CURL*, curl_lock_data data, void* self) {
-        if (data >= 0 && data < CURL_LOCK_DATA_LAST)
+        if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
             static_cast<Impl*>(self)->locks[static_cast<std::size_t>(data)].unlock();
+        }
     }
 };
 
@@ -281,22 +289,27 @@ HttpSession& HttpSession::shared() {
 }
 
 std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest& request, std::stop_token stop) {
-    if (stop.stop_requested())
+    if (stop.stop_requested()) {
         return std::unexpected(error(TransportError::Kind::cancelled, "The request was cancelled."));
-    if (curlLibrary() == nullptr)
+    }
+    if (curlLibrary() == nullptr) {
         return std::unexpected(error(TransportError::Kind::libraryUnavailable, curlLoadFailure()));
+    }
 
     UrlHandle url = parseHttpUrl(request.url);
-    if (!url)
+    if (!url) {
         return std::unexpected(error(TransportError::Kind::other, "The address is not a valid http or https URL."));
-    if (!isToken(request.method))
+    }
+    if (!isToken(request.method)) {
         return std::unexpected(error(TransportError::Kind::other, "The request method is not valid."));
+    }
 
     HeaderList headers;
     auto addHeader = [&](const std::string& line) {
         curl_slist* extended = curl().curl_slist_append(headers.get(), line.c_str());
-        if (extended == nullptr)
+        if (extended == nullptr) {
             return false;
+        }
         static_cast<void>(headers.release());
         headers.reset(extended);
         return true;
@@ -313,8 +326,9 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
 
     const bool sendsBody = request.method == "POST" || !request.body.empty();
     // Waiting for "100 Continue" costs a round trip, and the form type libcurl picks for a body would mislabel it.
-    if (!addHeader("Expect:") || (sendsBody && !callerGaveContentType && !addHeader("Content-Type:")))
+    if (!addHeader("Expect:") || (sendsBody && !callerGaveContentType && !addHeader("Content-Type:"))) {
         return std::unexpected(error(TransportError::Kind::other, "Out of memory while building the request."));
+    }
 
     // Declared before the handles because libcurl may still touch them while the handles are cleaned up.
     std::array<char, CURL_ERROR_SIZE> errorBuffer{};
@@ -322,8 +336,9 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
 
     EasyHandle easy{curl().curl_easy_init()};
     MultiLease multi{*m_impl};
-    if (!easy || !multi.get())
+    if (!easy || !multi.get()) {
         return std::unexpected(error(TransportError::Kind::other, "Could not set up the network transfer."));
+    }
     CURL* handle = easy.get();
     sink.easy = handle;
     const auto idleLimit = std::max(request.timeout.value_or(kDefaultTimeout), std::chrono::milliseconds{1});
@@ -346,15 +361,17 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     } else if (sendsBody) {
         curl().curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
         curl().curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
-        if (request.method != "POST")
+        if (request.method != "POST") {
             curl().curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        }
     } else if (request.method != "GET") {
         curl().curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
     MultiAttachment attachment{multi.get(), handle};
-    if (!attachment.attached())
+    if (!attachment.attached()) {
         return std::unexpected(error(TransportError::Kind::other, "Could not start the network transfer."));
+    }
 
     CURLM* multiHandle = multi.get();
     std::stop_callback wakeOnStop{stop, [multiHandle] { curl().curl_multi_wakeup(multiHandle); }};
@@ -365,12 +382,14 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     curl_off_t moved = 0;
     for (;;) {
         // Checked before every perform: the wake-up only interrupts the poll, it does not end the transfer.
-        if (stop.stop_requested())
+        if (stop.stop_requested()) {
             return std::unexpected(error(TransportError::Kind::cancelled, "The request was cancelled."));
+        }
         int running = 0;
         CURLMcode status = curl().curl_multi_perform(multiHandle, &running);
-        if (status == CURLM_OK && running == 0)
+        if (status == CURLM_OK && running == 0) {
             break;
+        }
         const auto now = Clock::now();
         if (const curl_off_t total = bytesMoved(handle); total != moved) {
             moved = total;
@@ -383,15 +402,17 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
             status = curl().curl_multi_poll(multiHandle, nullptr, 0,
                                             static_cast<int>(std::min<std::int64_t>(kPollCeilingMs, idleLeft.count())),
                                             nullptr);
-        if (status != CURLM_OK)
+        if (status != CURLM_OK) {
             return std::unexpected(error(TransportError::Kind::other, curl().curl_multi_strerror(status)));
+        }
     }
 
     CURLcode result = CURLE_OK;
     int queued = 0;
     while (CURLMsg* message = curl().curl_multi_info_read(multiHandle, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
+        if (message->msg == CURLMSG_DONE && message->easy_handle == handle) {
             result = message->data.result;
+        }
     }
     if (result != CURLE_OK)
         return std::unexpected(describeFailure(result, errorBuffer.data(), sink.tooLarge));
