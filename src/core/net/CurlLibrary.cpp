@@ -36,8 +36,9 @@ struct Loaded {
 Loaded load() {
     static CurlLibrary curl;
     std::string reason = loadCurlLibrary(kSoname, curl);
-    if (!reason.empty())
+    if (!reason.empty()) {
         return Loaded{nullptr, std::move(reason)};
+    }
     return Loaded{&curl, {}};
 }
 

@@ -186,10 +186,12 @@ TransportError describeFailure(CURLcode code, const char* detail, bool tooLarge)
 
     std::string description = curl().curl_easy_strerror(code);
     std::string_view extra{detail};
-    while (!extra.empty() && (extra.back() == '\n' || extra.back() == '\r'))
+    while (!extra.empty() && (extra.back() == '\n' || extra.back() == '\r')) {
         extra.remove_suffix(1);
-    if (!extra.empty() && extra != description)
+    }
+    if (!extra.empty() && extra != description) {
         description += " (" + std::string{extra} + ")";
+    }
 
     switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
@@ -252,8 +254,9 @@ class HttpSession::MultiLease {
 public:
     explicit MultiLease(Impl& impl) : m_impl(impl), m_multi(impl.borrowMulti()) {}
     ~MultiLease() {
-        if (m_multi)
+        if (m_multi) {
             m_impl.giveBack(std::move(m_multi));
+        }
     }
     MultiLease(const MultiLease&) = delete;
     MultiLease& operator=(const MultiLease&) = delete;
@@ -316,12 +319,14 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
     };
     bool callerGaveContentType = false;
     for (const auto& [name, value] : request.headers) {
-        if (!isToken(name) || hasLineBreakOrNul(value))
+        if (!isToken(name) || hasLineBreakOrNul(value)) {
             return std::unexpected(error(TransportError::Kind::other, "A request header is not valid."));
+        }
         callerGaveContentType = callerGaveContentType || equalsIgnoringCase(name, "Content-Type");
         // libcurl reads "Name:" as "remove this header" and "Name;" as "send it empty".
-        if (!addHeader(value.empty() ? name + ";" : name + ": " + value))
+        if (!addHeader(value.empty() ? name + ";" : name + ": " + value)) {
             return std::unexpected(error(TransportError::Kind::other, "Out of memory while building the request."));
+        }
     }
 
     const bool sendsBody = request.method == "POST" || !request.body.empty();
@@ -396,12 +401,14 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
             lastActivity = now;
         }
         const auto idleLeft = std::chrono::ceil<std::chrono::milliseconds>(lastActivity + idleLimit - now);
-        if (idleLeft <= std::chrono::milliseconds::zero())
+        if (idleLeft <= std::chrono::milliseconds::zero()) {
             return std::unexpected(error(TransportError::Kind::timedOut, idleDescription(idleLimit)));
-        if (status == CURLM_OK)
+        }
+        if (status == CURLM_OK) {
             status = curl().curl_multi_poll(multiHandle, nullptr, 0,
                                             static_cast<int>(std::min<std::int64_t>(kPollCeilingMs, idleLeft.count())),
                                             nullptr);
+        }
         if (status != CURLM_OK) {
             return std::unexpected(error(TransportError::Kind::other, curl().curl_multi_strerror(status)));
         }
@@ -414,8 +421,9 @@ std::expected<HttpResponse, TransportError> HttpSession::send(const HttpRequest&
             result = message->data.result;
         }
     }
-    if (result != CURLE_OK)
+    if (result != CURLE_OK) {
         return std::unexpected(describeFailure(result, errorBuffer.data(), sink.tooLarge));
+    }
 
     HttpResponse response;
     curl().curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
