@@ -22,10 +22,9 @@ const KeyboardLayout& us() {
     return layout;
 }
 
-// Shift+A refused and F5 alone taken are the command line's and the recorder's rows.
+// Any case and order, Shift+A refused and F5 alone taken are the command line's and the recorder's rows.
 TEST(KeyCombinationTest, WordsReadAsNorikWritesThemInAnyCaseAndOrder) {
     const std::tuple<const char*, const char*, std::optional<Shortcut>> rows[] = {
-        {"any case, any order", "alt+CTRL+space", Shortcut(Key::space, kCtrl | kAlt)},
         {"Super and a function key", "Super+Shift+F12", Shortcut(Key::f12, kSuper | ModifierFlags::shift)},
         {"punctuation by its character", "Ctrl+,", Shortcut(Key::comma, kCtrl)},
         {"plus is the key after the last plus", "Ctrl++", Shortcut(Key::equal, kCtrl)},
@@ -70,7 +69,7 @@ TEST(DesktopTablesTest, EachDesktopsFileGivesItsBoundCombinations) {
 }
 
 // How a layout switch renames keys is the X11 tests' check, on a real server.
-TEST(DescriptionTest, KeysTypeTheLayoutsCharacterAndGlyphsAndWordsFollowAFixedModifierOrder) {
+TEST(DescriptionTest, KeysTypeTheLayoutsCharacterAndWordsFollowAFixedModifierOrder) {
     EXPECT_EQ(us().keyToCharacter(Key{10}), "<") << "the ISO key of a pc105 keyboard";
     EXPECT_EQ(KeyboardLayout::fromNames("de")->keyToCharacter(Key::backtick), "^") << "a dead key shows its accent";
     for (const Key nothing : {Key::space, Key::f5, Key::keypad1, Key::shift, Key{52}}) {
@@ -80,19 +79,16 @@ TEST(DescriptionTest, KeysTypeTheLayoutsCharacterAndGlyphsAndWordsFollowAFixedMo
 
     const ModifierFlags all = ModifierFlags::function | ModifierFlags::command | ModifierFlags::shift |
                               ModifierFlags::option | ModifierFlags::control;
-    const std::tuple<Shortcut, const char*, const char*> rows[] = {
-        {Shortcut(Key::a, all), "⌃⌥⇧⌘🌐︎A", "Ctrl+Alt+Shift+Super+Fn+A"},
-        {Shortcut(Key::keypad7, ModifierFlags::option), "⌥7⃣", "Alt+Num 7"},
-        {Shortcut(Key::pageUp, ModifierFlags::shift), "⇧⇞", "Shift+Page Up"},
-        {Shortcut(Key::deleteKey, ModifierFlags::control), "⌃⌫", "Super+Backspace"},
+    const std::pair<Shortcut, const char*> rows[] = {
+        {Shortcut(Key::a, all), "Ctrl+Alt+Shift+Super+Fn+A"},
+        {Shortcut(Key::keypad7, ModifierFlags::option), "Alt+Num 7"},
+        {Shortcut(Key::pageUp, ModifierFlags::shift), "Shift+Page Up"},
+        {Shortcut(Key::deleteKey, ModifierFlags::control), "Super+Backspace"},
     };
-    for (const auto& [shortcut, glyphs, words] : rows) {
-        EXPECT_EQ(description(shortcut, &us()), glyphs);
+    for (const auto& [shortcut, words] : rows) {
         EXPECT_EQ(wordsDescription(shortcut, &us()), words);
     }
-    EXPECT_EQ(description(Shortcut(Key::k, ModifierFlags::command), nullptr), "⌘\uFFFD") << "no layout";
-    EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::k, ModifierFlags::command), &us()), "k");
-    EXPECT_EQ(menuKeyEquivalent(Shortcut(Key::keypad3, {}), &us()), std::nullopt);
+    EXPECT_EQ(wordsDescription(Shortcut(Key::k, ModifierFlags::command), nullptr), "Ctrl+\uFFFD") << "no layout";
 }
 
 } // namespace
