@@ -76,7 +76,7 @@ protected:
     }
 
     Outcome norik(const std::vector<std::string>& arguments, std::string input = {}) const {
-        return runProcess(launch(arguments, std::move(input)));
+        return ChildProcess(launch(arguments, std::move(input))).finish();
     }
 
     void run(const std::vector<Step>& steps) const {

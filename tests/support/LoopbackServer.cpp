@@ -166,10 +166,6 @@ std::string LoopbackServer::baseUrl() const {
     return "http://127.0.0.1:" + std::to_string(m_impl->port);
 }
 
-int LoopbackServer::port() const {
-    return m_impl->port;
-}
-
 void LoopbackServer::respond(std::string method, std::string path, int status, std::string body, Headers headers) {
     std::lock_guard lock{m_impl->mutex};
     m_impl->scripts[{std::move(method), std::move(path)}] = Script{status, std::move(body), std::move(headers)};

@@ -257,7 +257,7 @@ TEST_F(ProviderRequestTest, LocalSendsASchemaAndAContextThatHoldsTheLongestText)
 TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpOthersAreRefusedUnsentAndASilentServerTimesOut) {
     server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
     server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
-    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    const std::string address = server.baseUrl().substr(std::string_view("http://").size());
     EXPECT_TRUE(LocalClient(address, "m").complete("s", "u").has_value());
     EXPECT_FALSE(OllamaService::listModels(address + "/").empty());
     for (const char* endpoint : {"", "localhost 11434", "ftp://127.0.0.1"}) {

@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "core/tutor/MistakeCategory.h"
 #include "core/tutor/TutorService.h"
 
-#include "support/LoopbackServer.h"
-
 namespace norik::core {
 namespace {
-
-using nlohmann::json;
 
 const std::string kObject =
     R"({"language":"en","corrected":"I went home.","improved":"I headed home.",)"
@@ -73,19 +67,6 @@ TEST(ParseTest, RejectsAnythingButOneWholeWellTypedObject) {
 TEST(PromptTest, TheTextIsQuotedAsItIs) {
     EXPECT_EQ(TutorService::userMessage("I has \"\"\"{quotes}\"\"\"", {}),
               "Text to review:\n\"\"\"\nI has \"\"\"{quotes}\"\"\"\n\"\"\"");
-}
-
-// The providers' own wiring is tested with their clients, the prompts in the request with the command line;
-// here, what the service adds around a client.
-TEST(TutorServiceTest, SendsThePromptsOnceAndParsesTheWrappedReply) {
-    test::LoopbackServer server;
-    const std::string reply = "Sure! Here is the review:\n```json\n" + kObject + "\n```\nGood luck!";
-    server.respond("POST", "/api/chat", 200, json{{"message", {{"role", "assistant"}, {"content", reply}}}}.dump());
-    const Preferences::Snapshot snapshot{LLMProvider::local, "", "model-x", server.baseUrl(), "English"};
-    const auto result = TutorService().review("I goed home.", snapshot, std::vector<std::string>{"grammar"});
-    ASSERT_TRUE(result.has_value()) << result.error().userMessage();
-    EXPECT_EQ(*result, kExpected);
-    EXPECT_EQ(server.requests().size(), 1U) << "one call per review, no retry";
 }
 
 TEST(PrepareReviewTextTest, TrimsRefusesEmptyAndCutsAtTheLimit) {

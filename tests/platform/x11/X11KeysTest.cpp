@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +11,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <poll.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
@@ -23,7 +20,6 @@
 #include "app/shortcuts/QtX11HotKeys.h"
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/Description.h"
-#include "core/shortcuts/KeyTable.h"
 #include "core/shortcuts/Registry.h"
 #include "platform/x11/XcbHandles.h"
 
