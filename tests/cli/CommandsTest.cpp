@@ -9,8 +9,6 @@
 
 #include "CliTestSupport.h"
 
-#include "core/BuildVersion.h"
-
 namespace norik::test {
 namespace {
 
@@ -89,7 +87,6 @@ TEST_F(ReviewTest, UsageErrorsSendAndStoreNothingAndASettingIsStoredReadAndUnset
     EXPECT_EQ(norik({"review", "-f", file.string()}).exitCode, 0);
     EXPECT_TRUE(carries(requestsTo("/v1/messages").at(0), "\"\"\"\nSome text\n\"\"\""));
     EXPECT_TRUE(contains(norik({"history", "clear", "--help"}).out, "--yes"));
-    EXPECT_EQ(norik({"--version"}).out, "norik " + std::string(core::kBuildVersion) + "\n");
 }
 
 TEST_F(ReviewTest, CtrlCCancelsAReviewTheServerNeverAnswersAndRecordsNothing) {

@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollArea>
@@ -55,9 +54,9 @@ protected:
     int m_dismissals = 0;
 };
 
-// The last row is a result taller than the screen allows: it scrolls inside a panel that fits.
-TEST_F(NotchReviewPresenterTest,
-       EachStageReplacesTheViewOfOnePanelHangingFromTheTopCentreAndItsCloseButtonDismissesIt) {
+// The last row is a result taller than the screen allows: it scrolls inside a panel that fits. Where the panel hangs,
+// centred below the top bar, is the end-to-end tests' check, from the loading panel to the result.
+TEST_F(NotchReviewPresenterTest, EachStageReplacesTheViewOfOnePanelThatFitsTheScreenAndItsCloseButtonDismissesIt) {
     NotchReviewPresenter& p = m_presenter;
     core::TutorResult tall;
     tall.issues.assign(60, {"I goed", "\"Go\" is irregular.", "grammar"});
@@ -83,8 +82,6 @@ TEST_F(NotchReviewPresenterTest,
         const NotchPanel* panel = m_presenter.panel();
         first = first != nullptr ? first : panel;
         EXPECT_EQ(panel, first) << "a panel that is up is reused";
-        EXPECT_NEAR(panel->geometry().center().x(), screen.center().x(), 1);
-        EXPECT_LE(panel->y(), screen.top());
         EXPECT_LT(panel->geometry().bottom(), screen.bottom());
         EXPECT_EQ(panel->content()->findChild<QAbstractButton*>(QStringLiteral("close")) != nullptr, row.closable);
         EXPECT_EQ(std::ranges::count(panel->content()->findChildren<QWidget*>(), row.view, &QObject::metaObject), 1);
@@ -172,7 +169,7 @@ struct AreaCase {
 };
 
 // Sets the desktop's properties on Qt's own connection, so that the code under test, on the same connection,
-// reads them in order.
+// reads them in order. That the panel hangs below the area's top is the end-to-end tests' check, with real docks.
 class WorkAreaTest : public ::testing::TestWithParam<AreaCase> {
 protected:
     void TearDown() override {
@@ -208,11 +205,6 @@ TEST_P(WorkAreaTest, GivesThePanelTheRoomTheDesktopLeaves) {
     const QScreen& screen = *QGuiApplication::primaryScreen();
     ASSERT_EQ(screen.geometry(), kScreen);
     EXPECT_EQ(workArea(screen), GetParam().area.value_or(screen.availableGeometry()));
-    NotchReviewPresenter presenter;
-    presenter.showNotice(QStringLiteral("Nothing selected."));
-    // Or 2 pixels above the screen's top edge where nothing is kept there.
-    EXPECT_EQ(std::max(presenter.targetGeometry().top(), 0), workArea(screen).top())
-        << "the panel is not under the bar";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -21,9 +21,7 @@ namespace norik::core {
 namespace {
 
 using nlohmann::json;
-using test::example;
-using test::exampleMessage;
-using test::exampleWith;
+using namespace test;
 
 // What differs between the three services, so that every shared behaviour is one parameterised test.
 struct Provider {
@@ -126,8 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StatusCase{"AnthropicCutOff", &kAnthropic, 200,
                    exampleWith("anthropic-messages-200.json", "/stop_reason", "max_tokens"), LLMError::replyCutOff()},
-        StatusCase{"AnthropicUnauthorized", &kAnthropic, 401, example("anthropic-error-401.json"),
-                   LLMError::invalidAPIKey()},
         StatusCase{"AnthropicUnknownModelIsAnApiError", &kAnthropic, 404, example("anthropic-error-404-model.json"),
                    LLMError::apiError(404, exampleMessage("anthropic-error-404-model.json"))},
         StatusCase{"AnthropicRateLimited", &kAnthropic, 429, example("anthropic-error-429.json"),

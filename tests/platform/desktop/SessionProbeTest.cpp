@@ -15,9 +15,7 @@
 namespace norik::platform::desktop {
 namespace {
 
-using core::shortcuts::Key;
-using core::shortcuts::ModifierFlags;
-using core::shortcuts::Shortcut;
+using namespace core::shortcuts;
 using enum Desktop;
 using enum TriggerRoute;
 
