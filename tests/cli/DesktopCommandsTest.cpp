@@ -53,14 +53,13 @@ TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
     });
 }
 
-using platform::InstanceRequest;
-
 using InstanceRequestTest = CliTest;
 
-// `norik trigger`, `norik settings` and a second `norik` against an instance server in this process, which
-// stands in for the tray app: the same socket, lock and folder, found through XDG_RUNTIME_DIR. The display
-// is one no X server has: had the tray app been loaded, it would have failed to connect.
-TEST_F(InstanceRequestTest, EachRequestReachesTheRunningNorikWithItsStartupIdAndFailsWhenNoneRunsOrNoDisplay) {
+// A second `norik` against an instance server in this process, which stands in for the tray app: the same socket,
+// lock and folder, found through XDG_RUNTIME_DIR. The display is one no X server has: had the tray app been loaded,
+// it would have failed to connect. `norik trigger` and `norik settings` reaching a running norik with the launch's
+// startup id are the end-to-end tests'.
+TEST_F(InstanceRequestTest, ASecondStartHandsOverWithItsStartupIdWithoutTheDisplayAndRequestsFailWhenNoneRuns) {
     const std::filesystem::path runtime = m_root / "runtime";
     std::filesystem::create_directory(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
@@ -69,18 +68,16 @@ TEST_F(InstanceRequestTest, EachRequestReachesTheRunningNorikWithItsStartupIdAnd
     m_environment["DESKTOP_STARTUP_ID"] = "launcher-7_TIME99";
     const auto folder = platform::prepareInstanceFolder(runtime / "norik");
     ASSERT_TRUE(folder) << folder.error();
-    for (const auto& [arguments, request] :
-         std::vector<std::pair<std::vector<std::string>, InstanceRequest>>{{{"trigger"}, InstanceRequest::trigger},
-                                                                           {{"settings"}, InstanceRequest::settings},
-                                                                           {{}, InstanceRequest::settings}}) {
+    {
         const auto lock = platform::InstanceLock::acquire(runtime / "norik");
         ASSERT_TRUE(lock);
         auto server = platform::InstanceServer::listen(*lock);
         ASSERT_TRUE(server) << server.error();
-        ChildProcess child(launch(arguments));
+        ChildProcess child(launch({}));
         pollfd entry{server->descriptor(), POLLIN, 0};
         EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
-        EXPECT_EQ(server->serve(), (std::vector{platform::InstanceMessage{request, "launcher-7_TIME99"}}));
+        EXPECT_EQ(server->serve(),
+                  (std::vector{platform::InstanceMessage{platform::InstanceRequest::settings, "launcher-7_TIME99"}}));
         const Outcome outcome = child.finish();
         EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
     }

@@ -178,26 +178,21 @@ INSTANTIATE_TEST_SUITE_P(
         CaptureRow{.name = "StopOnceTheCopyArrived", .stopOnceCopied = true}),
     [](const ::testing::TestParamInfo<CaptureRow>& row) { return std::string(row.param.name); });
 
-// A terminal gets no Ctrl+C and gives its PRIMARY selection, but only one it owns itself.
-TEST_F(X11SelectionCaptureTest, TerminalGivesItsOwnPrimarySelectionAndGetsNoCtrlC) {
-    for (const bool selected : {true, false}) {
-        SCOPED_TRACE(selected ? "selected" : "Norik's PRIMARY");
-        QGuiApplication::clipboard()->setText(QStringLiteral("old words from elsewhere"), QClipboard::Selection);
-        QGuiApplication::clipboard()->setText(QStringLiteral("clipboard stays"), QClipboard::Clipboard);
-        const xcb_window_t clipboardOwner = s_session->clipboardOwner();
-        const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"), selected);
-        ASSERT_TRUE(terminal.ready());
+// A terminal gets no Ctrl+C, and a PRIMARY selection it does not own (here Norik's) is not taken for its own; that
+// it gives one it owns is the end-to-end tests' terminal review.
+TEST_F(X11SelectionCaptureTest, TerminalGetsNoCtrlCAndOnlyItsOwnPrimarySelectionCounts) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("old words from elsewhere"), QClipboard::Selection);
+    QGuiApplication::clipboard()->setText(QStringLiteral("clipboard stays"), QClipboard::Clipboard);
+    const xcb_window_t clipboardOwner = s_session->clipboardOwner();
+    const tests::Terminal terminal(*s_session, QStringLiteral("terminal words"), false);
+    ASSERT_TRUE(terminal.ready());
 
-        const std::optional<QString> text = capture();
-
-        EXPECT_EQ(text ? std::optional(text->trimmed()) : std::nullopt,
-                  selected ? std::optional(QStringLiteral("terminal words")) : std::nullopt);
-        EXPECT_EQ(s_session->clipboardOwner(), clipboardOwner);
-        // Typed after the capture: a Ctrl+C before it would have ended the shell that reads it.
-        s_session->tap({letterZ});
-        s_session->tap({returnKey});
-        EXPECT_TRUE(waitUntil([&] { return terminal.reply() == "z"; }));
-    }
+    EXPECT_EQ(capture(), std::nullopt);
+    EXPECT_EQ(s_session->clipboardOwner(), clipboardOwner);
+    // Typed after the capture: a Ctrl+C before it would have ended the shell that reads it.
+    s_session->tap({letterZ});
+    s_session->tap({returnKey});
+    EXPECT_TRUE(waitUntil([&] { return terminal.reply() == "z"; }));
 }
 
 // The key that types "c": in the active layout (the Dvorak row above), else in another one, else at the ANSI C

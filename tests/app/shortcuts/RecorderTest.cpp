@@ -132,7 +132,6 @@ TEST_P(RecorderKeyTest, KeyRules) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, RecorderKeyTest,
     ::testing::Values(
-        KeyRow{"ALetterAloneIsRefused", {Key::a}, kCtrlAltSpace, true},
         KeyRow{"ShiftAndALetterIsRefused", {Key::shift, Key::a}, kCtrlAltSpace, true},
         KeyRow{"ModifiersAloneAreNoShortcut", {Key::command, Key::option}, kCtrlAltSpace, true},
         KeyRow{"AFunctionKeyAloneIsStored", {Key::f5}, Shortcut(Key::f5, {}), false},

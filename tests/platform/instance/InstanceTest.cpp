@@ -121,8 +121,8 @@ TEST_F(InstanceTest, OneProcessHoldsTheLockUntilItEndsEvenByCrashing) {
     EXPECT_EQ(tests::runInChildProcess([this] { return InstanceLock::acquire(folder()) ? 0 : 1; }), 0);
 }
 
-// Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's
-// (tests/cli/InstanceRequestTest). Here: the server that replaces a crashed one's socket, and its answer to the rest.
+// Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's and
+// the end-to-end tests'. Here: the server that replaces a crashed one's socket, and its answer to the rest.
 TEST_F(InstanceTest, ASocketLeftByACrashedInstanceIsReplacedAndUnknownOrOverlongLinesAreRefused) {
     unixSocket(socketPath(), true).reset();
     EXPECT_EQ(sendToRunningInstance(folder(), InstanceRequest::trigger, kPatience).error().kind, Kind::noInstance);
