@@ -12,10 +12,10 @@
 
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/NorikShortcuts.h"
-#include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/GnomeCustomShortcut.h"
 #include "platform/fake/FakeHotKeyBackend.h"
 
+#include "support/GlibSession.h"
 #include "support/TestFiles.h"
 
 namespace norik::app {

@@ -9,8 +9,9 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/TriggerText.h"
+
+#include "support/GlibSession.h"
 
 namespace norik::platform::desktop {
 namespace {
