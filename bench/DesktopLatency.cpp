@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     const QProcessEnvironment environment = norik::bench::isolatedEnvironment(home);
     for (const QStringList& arguments :
          {QStringList{"config", "set", "provider", "local"},
-          QStringList{"config", "set", "localEndpoint", QString::fromStdString(server.baseUrl())},
+          QStringList{"config", "set", "localEndpoint", QStringLiteral("http://127.0.0.1:%1").arg(server.port())},
           QStringList{"config", "set", "model.local", "llama3"},
           // Past the first-run window, which would otherwise take the focus and the presses.
           QStringList{"config", "set", "hasCompletedOnboarding", "true"}}) {

@@ -85,7 +85,6 @@ TEST(MistakeCategoryTest, NormalisesLenientlyAndRawValuesRoundTripCaseSensitivel
         {"Word-Choice", MistakeCategory::wordChoice},
         {"spelling/grammar", MistakeCategory::grammar}, // grammar is tried first
         {"punctuation and register", MistakeCategory::register_},
-        {"syntax error", MistakeCategory::syntax},
         {"typo", MistakeCategory::other},
         {"word_choice", MistakeCategory::other}, // underscores are not squashed
         {"\tSPELLING\n", MistakeCategory::spelling},

@@ -41,7 +41,6 @@ FileDescriptor unixSocket(const std::filesystem::path& path, bool listening) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.string().copy(static_cast<char*>(address.sun_path), sizeof(address.sun_path) - 1);
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the socket API takes a generic address
     const auto* generic = reinterpret_cast<const sockaddr*>(&address);
     EXPECT_EQ(listening ? ::bind(socket.get(), generic, sizeof(address)) | ::listen(socket.get(), 4)
                         : ::connect(socket.get(), generic, sizeof(address)),
