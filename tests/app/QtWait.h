@@ -5,6 +5,7 @@
 #include <functional>
 
 #include <QTest>
+#include <QThreadPool>
 
 namespace norik::tests {
 
@@ -13,6 +14,14 @@ namespace norik::tests {
 inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     return QTest::qWaitFor(condition, static_cast<int>(timeout.count()));
+}
+
+// Waits for every worker of the global thread pool and delivers what they posted, so that a result which should
+// have been dropped would have arrived by now; false when the workers outlasted the time-out.
+inline bool settleWorkers() {
+    const bool done = QThreadPool::globalInstance()->waitForDone(30'000);
+    QCoreApplication::sendPostedEvents();
+    return done;
 }
 
 } // namespace norik::tests

@@ -2,18 +2,128 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 
-#include "CliTestSupport.h"
+#include "platform/instance/InstanceFolder.h"
+#include "platform/instance/InstanceLock.h"
+#include "platform/instance/InstanceServer.h"
+#include "platform/x11/X11HotKeyBackend.h"
+#include "platform/x11/XcbHandles.h"
 
-#include "core/BuildVersion.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackServer.h"
+#include "support/ProviderExamples.h"
+#include "support/TestFiles.h"
+#include "support/XvfbServer.h"
 
 namespace norik::test {
 namespace {
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// A review as a model returns it, with two issues in categories spelled the way models spell them.
+nlohmann::json tutorReply() {
+    return nlohmann::json::parse(
+        R"({"language": "en", "corrected": "I have an apple.", "improved": "I've got an apple.",
+        "issues": [{"excerpt": "I has", "explanation": "The verb agrees with its subject.", "category": "Grammar"},
+                   {"excerpt": "a apple", "explanation": "Before a vowel sound, use an.", "category": "word choice"}],
+        "score": 4})");
+}
+
+// Whether `text` went out in the request's JSON body, in any of the three wire formats.
+bool carries(const RecordedRequest& request, const std::string& text) {
+    const std::string escaped = nlohmann::json(text).dump();
+    return contains(request.body, std::string_view(escaped).substr(1, escaped.size() - 2));
+}
+
+struct Step {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string out; // standard error is empty exactly when the command succeeds
+    std::string input = {};
+};
+
+// The built `norik` run as a child process with a temporary HOME and XDG folders of its own, no session
+// bus (so API keys go to the file store inside those folders), no colour, both cloud providers' base
+// addresses pointing at a loopback server that answers Anthropic's messages with a review, and an
+// Anthropic key in the environment.
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() {
+        for (const char* folder : {"home", "config", "data", "cache"}) {
+            std::filesystem::create_directory(m_root / folder);
+        }
+        for (const char* passed : {"PATH", "TZ", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (const char* value = std::getenv(passed)) {
+                m_environment[passed] = value;
+            }
+        }
+        m_server.respond("POST", "/v1/messages", 200,
+                         exampleWith("anthropic-messages-200.json", "/content/0/text", tutorReply().dump()));
+    }
+
+    [[nodiscard]] std::filesystem::path configHome() const { return m_root / "config"; }
+
+    [[nodiscard]] Launch launch(const std::vector<std::string>& arguments, std::string input = {},
+                                bool inputOnTerminal = false) const {
+        Launch result{.arguments = {NORIK_BINARY}, .input = std::move(input), .inputOnTerminal = inputOnTerminal};
+        result.arguments.insert(result.arguments.end(), arguments.begin(), arguments.end());
+        for (const auto& [name, value] : m_environment) {
+            result.environment.push_back(name + "=" + value);
+        }
+        return result;
+    }
+
+    Outcome norik(const std::vector<std::string>& arguments, std::string input = {}) const {
+        return ChildProcess(launch(arguments, std::move(input))).finish();
+    }
+
+    void run(const std::vector<Step>& steps) const {
+        for (const Step& step : steps) {
+            const Outcome outcome = norik(step.arguments, step.input);
+            SCOPED_TRACE(step.arguments.back());
+            EXPECT_EQ(outcome.exitCode, step.exitCode) << outcome.err;
+            EXPECT_EQ(outcome.out, step.out);
+            EXPECT_EQ(outcome.err.empty(), step.exitCode == 0) << outcome.err;
+        }
+    }
+
+    [[nodiscard]] nlohmann::json history() const {
+        const Outcome listed = norik({"history", "--json"});
+        EXPECT_EQ(listed.exitCode, 0) << listed.err;
+        return nlohmann::json::parse(listed.out, nullptr, false);
+    }
+
+    [[nodiscard]] std::vector<RecordedRequest> requestsTo(std::string_view path) const {
+        std::vector<RecordedRequest> found = m_server.requests();
+        std::erase_if(found, [&](const RecordedRequest& request) { return request.path != path; });
+        return found;
+    }
+
+    tests::TemporaryFolder m_temporary;
+    const std::filesystem::path m_root = m_temporary.path();
+    LoopbackServer m_server;
+    std::map<std::string, std::string> m_environment{
+        {"HOME", (m_root / "home").string()},
+        {"XDG_CONFIG_HOME", configHome().string()},
+        {"XDG_DATA_HOME", (m_root / "data").string()},
+        {"XDG_CACHE_HOME", (m_root / "cache").string()},
+        {"LANG", "C.UTF-8"},
+        {"NO_COLOR", "1"},
+        {"NORIK_ANTHROPIC_BASE_URL", m_server.baseUrl()},
+        {"NORIK_OPENAI_BASE_URL", m_server.baseUrl() + "/v1"},
+        {"ANTHROPIC_API_KEY", "sk-ant-from-environment"},
+    };
+};
 
 using nlohmann::json;
 using ReviewTest = CliTest;
@@ -90,7 +200,6 @@ TEST_F(ReviewTest, UsageErrorsSendAndStoreNothingAndASettingIsStoredReadAndUnset
     EXPECT_EQ(norik({"review", "-f", file.string()}).exitCode, 0);
     EXPECT_TRUE(carries(requestsTo("/v1/messages").at(0), "\"\"\"\nSome text\n\"\"\""));
     EXPECT_TRUE(contains(norik({"history", "clear", "--help"}).out, "--yes"));
-    EXPECT_EQ(norik({"--version"}).out, "norik " + std::string(core::kBuildVersion) + "\n");
 }
 
 TEST_F(ReviewTest, CtrlCCancelsAReviewTheServerNeverAnswersAndRecordsNothing) {
@@ -208,6 +317,76 @@ TEST_F(KeyTest, OnATerminalTheKeyIsReadWithoutEcho) {
     EXPECT_TRUE(contains(typed.echo, "\n")) << "Enter still moves to the next line";
     EXPECT_TRUE(contains(seen(norik({"key", "status"})).out, "OpenAI: stored"));
     expectShownNowhere(key);
+}
+
+using ShortcutTest = CliTest;
+
+TEST_F(ShortcutTest, WithoutADisplayWordsAreReadStoredAndRefusedByTheRecordersRules) {
+    run({
+        {{"shortcut"}, 0, "Ctrl+Alt+Space\n"},
+        {{"shortcut", "set", "alt+CTRL+k"}, 0, "Ctrl+Alt+K\n"},
+        {{"shortcut", "set", "Shift+A"}, 2, ""},
+        {{"shortcut", "set", "Ctrl+,", "--force"}, 1, ""}, // the settings menu item's: not even with --force
+        {{"shortcut", "set", "F5"}, 0, "F5\n"},
+        {{"shortcut", "clear"}, 0, ""},
+        {{"shortcut"}, 0, "(none)\n"},
+    });
+}
+
+// A real second X client holds a grab of Ctrl+Alt+G.
+TEST_F(ShortcutTest, WithADisplayACombinationTheSystemUsesNeedsForce) {
+    const tests::XvfbServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    m_environment["DISPLAY"] = server.display();
+    auto holder = platform::x11::XcbConnection::open(server.display().c_str());
+    ASSERT_TRUE(holder);
+    auto grabs = platform::x11::X11HotKeyBackend::create(holder->get(), holder->screenNumber());
+    ASSERT_TRUE(grabs) << grabs.error();
+    using namespace core::shortcuts;
+    ASSERT_TRUE(
+        (*grabs)->registerHotKey(1, chordFor(Shortcut(Key::g, ModifierFlags::command | ModifierFlags::option))));
+    run({
+        {{"shortcut", "set", "Ctrl+Alt+G"}, 1, ""},
+        {{"shortcut"}, 0, "Ctrl+Alt+Space\n"},
+        {{"shortcut", "set", "Ctrl+Alt+G", "--force"}, 0, "Ctrl+Alt+G\n"},
+        {{"shortcut", "set", "Ctrl+Alt+G"}, 0, "Ctrl+Alt+G\n"},
+    });
+}
+
+using InstanceRequestTest = CliTest;
+
+// A second `norik` against an instance server in this process, which stands in for the tray app: the same socket,
+// lock and folder, found through XDG_RUNTIME_DIR. The display is one no X server has: had the tray app been loaded,
+// it would have failed to connect. `norik trigger` and `norik settings` reaching a running norik with the launch's
+// startup id are the end-to-end tests'.
+TEST_F(InstanceRequestTest, ASecondStartHandsOverWithItsStartupIdWithoutTheDisplayAndRequestsFailWhenNoneRuns) {
+    const std::filesystem::path runtime = m_root / "runtime";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    m_environment["XDG_RUNTIME_DIR"] = runtime.string();
+    m_environment["DISPLAY"] = ":97";
+    m_environment["DESKTOP_STARTUP_ID"] = "launcher-7_TIME99";
+    const auto folder = platform::prepareInstanceFolder(runtime / "norik");
+    ASSERT_TRUE(folder) << folder.error();
+    {
+        const auto lock = platform::InstanceLock::acquire(runtime / "norik");
+        ASSERT_TRUE(lock);
+        auto server = platform::InstanceServer::listen(*lock);
+        ASSERT_TRUE(server) << server.error();
+        ChildProcess child(launch({}));
+        pollfd entry{server->descriptor(), POLLIN, 0};
+        EXPECT_EQ(::poll(&entry, 1, 30'000), 1) << "no request came";
+        EXPECT_EQ(server->serve(),
+                  (std::vector{platform::InstanceMessage{platform::InstanceRequest::settings, "launcher-7_TIME99"}}));
+        const Outcome outcome = child.finish();
+        EXPECT_EQ(std::pair(outcome.exitCode, outcome.out + outcome.err), std::pair(0, std::string()));
+    }
+    const Outcome alone = norik({"trigger"});
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_TRUE(contains(alone.err, "not running")) << alone.err;
+    const Outcome started = norik({});
+    EXPECT_EQ(started.exitCode, 1) << started.err;
+    EXPECT_TRUE(contains(started.err, ":97") && contains(started.err, "norik review")) << started.err;
 }
 
 } // namespace

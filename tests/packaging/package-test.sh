@@ -38,9 +38,7 @@ grep -q "<release version=\"${version%%+*}\"" "$root/usr/share/metainfo/$app.met
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the dependencies miss Qt: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q 'libcurl4' || fail "the dependencies miss libcurl: $(dpkg-deb -f "$deb" Depends)"
 
-# The desktop entry's actions run known commands; the launcher finds its module in the unpacked tree, so what
-# fails is the module's own connection to the display.
-for command in trigger settings; do "$norik" "$command" --help >/dev/null || fail "unknown norik $command"; done
+# The launcher finds its module in the unpacked tree, so what fails is the module's own connection to the display.
 mkdir -m 700 "$work/runtime"
 status=0
 message=$(env -u WAYLAND_DISPLAY DISPLAY=:norik-test-no-display XDG_RUNTIME_DIR="$work/runtime" "$norik" 2>&1) || status=$?

@@ -197,9 +197,4 @@ Outcome ChildProcess::finish(std::chrono::milliseconds timeout) {
     return m_outcome;
 }
 
-Outcome runProcess(const Launch& launch) {
-    ChildProcess child{launch};
-    return child.finish();
-}
-
 } // namespace norik::test

@@ -60,6 +60,4 @@ private:
     Outcome m_outcome;
 };
 
-Outcome runProcess(const Launch& launch);
-
 } // namespace norik::test

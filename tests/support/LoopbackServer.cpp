@@ -29,7 +29,6 @@ std::string lowered(std::string_view text) {
 
 // Held-open and slow handlers each occupy a worker, and so does every idle kept-alive connection.
 constexpr std::size_t kWorkerThreads = 16;
-constexpr std::size_t kChunkBytes = 64 * 1024;
 
 // cpp-httplib keeps a worker on an idle kept-alive connection until its keep-alive time-out (seconds)
 // runs out, and stop() waits for every worker; ending the connections this server accepted lets
@@ -118,13 +117,10 @@ struct LoopbackServer::Impl {
             return;
         }
         response.set_chunked_content_provider(contentType.value_or("application/json"),
-                                              [body = script.body](std::size_t offset, httplib::DataSink& sink) {
-                                                  if (offset >= body.size()) {
-                                                      sink.done();
-                                                      return true;
-                                                  }
-                                                  return sink.write(body.data() + offset,
-                                                                    std::min(kChunkBytes, body.size() - offset));
+                                              [body = script.body](std::size_t, httplib::DataSink& sink) {
+                                                  sink.write(body.data(), body.size());
+                                                  sink.done();
+                                                  return true;
                                               });
     }
 };
@@ -164,10 +160,6 @@ LoopbackServer::~LoopbackServer() {
 
 std::string LoopbackServer::baseUrl() const {
     return "http://127.0.0.1:" + std::to_string(m_impl->port);
-}
-
-int LoopbackServer::port() const {
-    return m_impl->port;
 }
 
 void LoopbackServer::respond(std::string method, std::string path, int status, std::string body, Headers headers) {

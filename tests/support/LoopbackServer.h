@@ -37,7 +37,6 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     [[nodiscard]] std::string baseUrl() const;
-    [[nodiscard]] int port() const;
 
     // Content-Type is application/json unless `headers` names one. "Transfer-Encoding: chunked" among
     // the headers sends the body in chunks, with no Content-Length. A `path` with a query ("/p?a=1")

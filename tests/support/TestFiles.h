@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <initializer_list>
 #include <iterator>
@@ -80,17 +79,6 @@ inline std::map<std::filesystem::path, std::string> snapshot(const std::filesyst
         entries.emplace(entry.path(), entry.is_regular_file() ? readFile(entry.path()) : std::string());
     }
     return entries;
-}
-
-inline std::vector<std::filesystem::path> filesStartingWith(const std::filesystem::path& folder,
-                                                            const std::string& prefix) {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with(prefix)) {
-            found.push_back(entry.path());
-        }
-    }
-    return found;
 }
 
 // Fork before starting threads in the test: the child gets only the forking thread.

@@ -116,11 +116,6 @@ public:
         xcb_flush(m_c);
     }
 
-    // Grabs the key on the root window, as a hot key is; false when another client holds it.
-    [[nodiscard]] bool grab(xcb_keycode_t key, std::uint16_t modifiers) const {
-        return !platform::x11::XcbReply<xcb_generic_error_t>(xcb_request_check(
-            m_c, xcb_grab_key_checked(m_c, 1, m_root, modifiers, key, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-    }
     // Whether this client could grab the key. The grab and its release go out together and are both handled when
     // this returns, so a probe neither outlives the call nor holds the key for longer than one batch of requests.
     [[nodiscard]] bool canGrab(xcb_keycode_t key, std::uint16_t modifiers) const {

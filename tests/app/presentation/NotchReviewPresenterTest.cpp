@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollArea>
@@ -55,9 +54,9 @@ protected:
     int m_dismissals = 0;
 };
 
-// The last row is a result taller than the screen allows: it scrolls inside a panel that fits.
-TEST_F(NotchReviewPresenterTest,
-       EachStageReplacesTheViewOfOnePanelHangingFromTheTopCentreAndItsCloseButtonDismissesIt) {
+// The last row is a result taller than the screen allows: it scrolls inside a panel that fits. Where the panel hangs,
+// centred below the top bar, is the end-to-end tests' check, from the loading panel to the result.
+TEST_F(NotchReviewPresenterTest, EachStageReplacesTheViewOfOnePanelThatFitsTheScreenAndItsCloseButtonDismissesIt) {
     NotchReviewPresenter& p = m_presenter;
     core::TutorResult tall;
     tall.issues.assign(60, {"I goed", "\"Go\" is irregular.", "grammar"});
@@ -83,8 +82,6 @@ TEST_F(NotchReviewPresenterTest,
         const NotchPanel* panel = m_presenter.panel();
         first = first != nullptr ? first : panel;
         EXPECT_EQ(panel, first) << "a panel that is up is reused";
-        EXPECT_NEAR(panel->geometry().center().x(), screen.center().x(), 1);
-        EXPECT_LE(panel->y(), screen.top());
         EXPECT_LT(panel->geometry().bottom(), screen.bottom());
         EXPECT_EQ(panel->content()->findChild<QAbstractButton*>(QStringLiteral("close")) != nullptr, row.closable);
         EXPECT_EQ(std::ranges::count(panel->content()->findChildren<QWidget*>(), row.view, &QObject::metaObject), 1);
@@ -159,9 +156,6 @@ TEST(ReviewLoadingViewTest, SpinsWhileShownAndOffersToCancelOnlyAfterTheDelayOnS
     EXPECT_FALSE(hidden.isSlow()) << "its shorter delay would have ended first, had it kept running";
 }
 
-// The Xvfb screen of the suite's main().
-const QRect kScreen(0, 0, 1920, 1080);
-
 using Values = std::vector<std::uint32_t>;
 
 struct AreaCase {
@@ -172,7 +166,7 @@ struct AreaCase {
 };
 
 // Sets the desktop's properties on Qt's own connection, so that the code under test, on the same connection,
-// reads them in order.
+// reads them in order. That the panel hangs below the area's top is the end-to-end tests' check, with real docks.
 class WorkAreaTest : public ::testing::TestWithParam<AreaCase> {
 protected:
     void TearDown() override {
@@ -206,13 +200,8 @@ TEST_P(WorkAreaTest, GivesThePanelTheRoomTheDesktopLeaves) {
         set(dock ? docks.back() : m_root, dock ? "_NET_WM_STRUT_PARTIAL" : name, values);
     }
     const QScreen& screen = *QGuiApplication::primaryScreen();
-    ASSERT_EQ(screen.geometry(), kScreen);
+    ASSERT_EQ(screen.geometry(), QRect(0, 0, 1920, 1080)) << "the Xvfb screen of the suite's main()";
     EXPECT_EQ(workArea(screen), GetParam().area.value_or(screen.availableGeometry()));
-    NotchReviewPresenter presenter;
-    presenter.showNotice(QStringLiteral("Nothing selected."));
-    // Or 2 pixels above the screen's top edge where nothing is kept there.
-    EXPECT_EQ(std::max(presenter.targetGeometry().top(), 0), workArea(screen).top())
-        << "the panel is not under the bar";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -223,10 +212,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"NetWorkAreaOfTheCurrentDesktopIsCutToTheScreen",
          {{"_NET_WORKAREA", {0, 10, 3840, 1070, 0, 32, 3840, 1048}}, {"_NET_CURRENT_DESKTOP", {1}}},
          QRect(0, 32, 1920, 1048)},
-        // The area spans a bar of the monitor to the right; only the docks tell which monitor has which.
-        {"UnderAWindowManagerADockOfAnotherMonitorDoesNotCount",
-         {{"_NET_WORKAREA", {0, 50, 3840, 1030}}, {"dock", {0, 0, 50, 0, 0, 0, 0, 0, 1920, 3839, 0, 0}}},
-         kScreen},
+        // The area spans a bar of a monitor to the right (the end-to-end tests' two monitors); only the docks
+        // tell which monitor has which.
         {"UnderAWindowManagerTheDocksAlongTheScreenCount",
          {{"_NET_WORKAREA", {0, 50, 3840, 1030}},
           {"dock", {0, 0, 28, 0, 0, 0, 0, 0, 0, 1919, 0, 0}},

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include "app/QtWait.h"
@@ -34,15 +33,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using core::LLMProvider;
+using norik::tests::settleWorkers;
 using norik::tests::waitUntil;
-
-// Waits for every listing worker to end and delivers what they posted, so that a result which should have been
-// dropped would have arrived by now.
-bool settleWorkers() {
-    const bool done = QThreadPool::globalInstance()->waitForDone(10'000);
-    QCoreApplication::sendPostedEvents();
-    return done;
-}
 
 // Real files in a folder of the test's own: the settings file, the history database; the listings go to a
 // loopback server that answers 404 unless a test scripts it, and the local server's to a port that refuses.
@@ -227,7 +219,7 @@ TEST_F(SettingsViewTest, AutostartClicksWriteAndRemoveTheEntryAndTheSwitchShowsW
     toggle.show();
     QTest::mouseClick(&toggle, Qt::LeftButton);
     EXPECT_FALSE(toggle.isChecked()) << "an entry that cannot be written leaves the switch off";
-    EXPECT_FALSE(toggle.toolTip().isEmpty()) << "and says why";
+    EXPECT_TRUE(toggle.toolTip().contains(QString::fromStdString(entry.parent_path().string()))) << "and says where";
 
     std::filesystem::remove(entry.parent_path());
     for (const bool on : {true, false, true}) {

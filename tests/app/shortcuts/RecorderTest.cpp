@@ -7,16 +7,13 @@
 #include <vector>
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include "app/QtWait.h"
 #include "app/shortcuts/QtX11HotKeys.h"
-#include "app/shortcuts/ShortcutBinding.h"
 #include "core/preferences/SettingsStore.h"
-#include "core/shortcuts/KeyTable.h"
 #include "platform/desktop/SystemShortcuts.h"
 
 #include "support/TestFiles.h"
@@ -135,7 +132,6 @@ TEST_P(RecorderKeyTest, KeyRules) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, RecorderKeyTest,
     ::testing::Values(
-        KeyRow{"ALetterAloneIsRefused", {Key::a}, kCtrlAltSpace, true},
         KeyRow{"ShiftAndALetterIsRefused", {Key::shift, Key::a}, kCtrlAltSpace, true},
         KeyRow{"ModifiersAloneAreNoShortcut", {Key::command, Key::option}, kCtrlAltSpace, true},
         KeyRow{"AFunctionKeyAloneIsStored", {Key::f5}, Shortcut(Key::f5, {}), false},
@@ -165,38 +161,6 @@ TEST_F(RecorderTest, OnlyTheUsersOwnMovesRecordAndLeavingEndsIt) {
     ASSERT_TRUE(startRecording());
     QTest::mouseClick(m_next, Qt::LeftButton);
     EXPECT_TRUE(waitUntil([&] { return !field().isRecording(); })) << "a click elsewhere ends recording";
-}
-
-// A menu item keeps its shortcut while a recorder records; an action bound outside recording gives it up.
-TEST_F(RecorderTest, BoundActionsAndWidgetsFollowTheRecordedShortcut) {
-    QAction menuItem;
-    QAction outside;
-    bindShortcut(menuItem, *m_context, m_review);
-    bindShortcutOutsideRecording(outside, *m_context, m_review);
-    ASSERT_TRUE(startRecording());
-    EXPECT_EQ(menuItem.shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+Space")));
-    EXPECT_TRUE(outside.shortcut().isEmpty());
-    press({Key::f5});
-    ASSERT_TRUE(waitUntil([&] { return !field().isRecording(); }));
-    EXPECT_EQ(menuItem.shortcut(), QKeySequence(Qt::Key_F5));
-    EXPECT_EQ(outside.shortcut(), QKeySequence(Qt::Key_F5));
-    m_registry->setShortcut(Shortcut(Key::pageUp, ModifierFlags::control), m_review);
-    EXPECT_EQ(menuItem.shortcut(), QKeySequence(QStringLiteral("Meta+PgUp")));
-    bindShortcut(menuItem, *m_context, std::nullopt);
-    m_registry->setShortcut(Shortcut(Key::f6, {}), m_review);
-    EXPECT_TRUE(menuItem.shortcut().isEmpty()) << "an unbound action follows nothing";
-
-    std::vector<EventType> events;
-    auto widget = std::make_unique<QWidget>();
-    onKeyboardShortcut(*widget, *m_context, m_review, [&](EventType type) { events.push_back(type); });
-    press({Key::f6});
-    ASSERT_TRUE(waitUntil([&] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector{EventType::keyDown, EventType::keyUp}));
-    widget.reset();
-    // The registry's own handler runs in the same dispatch as the widget's would.
-    press({Key::f6});
-    ASSERT_TRUE(waitUntil([&] { return m_fired == 2; }));
-    EXPECT_EQ(events.size(), 2U);
 }
 
 } // namespace

