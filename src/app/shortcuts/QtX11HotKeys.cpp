@@ -33,8 +33,13 @@ QtX11HotKeys::~QtX11HotKeys() {
 bool QtX11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (eventType == "xcb_generic_event_t") {
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) == XCB_KEY_PRESS && m_onPress) {
-            m_onPress(reinterpret_cast<const xcb_key_press_event_t*>(event)->time);
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+            const auto& key = *reinterpret_cast<const xcb_key_press_event_t*>(event);
+            if (type == XCB_KEY_PRESS && key.detail != m_heldKey && m_onPress) {
+                m_onPress(key.time);
+            }
+            m_heldKey = type == XCB_KEY_PRESS ? key.detail : 0;
         }
         m_backend->handleEvent(event);
     }

@@ -27,7 +27,8 @@ public:
 
     [[nodiscard]] platform::x11::X11HotKeyBackend& backend() { return *m_backend; }
     // Told the X server time of every key press Qt's connection receives, a hot key's among them, before the
-    // hot key acts on it: the moment of the user's action that the window it shows answers.
+    // hot key acts on it: the moment of the user's action that the window it shows answers. A held key's
+    // repeats are the same action and are not told.
     void setPressListener(std::function<void(std::uint32_t time)> listener) { m_onPress = std::move(listener); }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -37,6 +38,9 @@ private:
 
     std::unique_ptr<platform::x11::X11HotKeyBackend> m_backend;
     std::function<void(std::uint32_t)> m_onPress;
+    // The key pressed last while no release has come since; 0 for none. Qt asks for detectable auto-repeat,
+    // so a repeat is a press of that same key.
+    xcb_keycode_t m_heldKey = 0;
 };
 
 } // namespace norik::app
