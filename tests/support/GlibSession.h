@@ -42,6 +42,8 @@ inline bool waitForBusName(const char* name) {
 class PrivateSessionBus {
 public:
     PrivateSessionBus() { g_test_dbus_up(m_bus.get()); }
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
     ~PrivateSessionBus() { g_test_dbus_down(m_bus.get()); }
 
 private:

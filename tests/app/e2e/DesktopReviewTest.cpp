@@ -221,7 +221,8 @@ public:
         xcb_connection_t* c = m_connection.get();
         const X11Client client(c);
         m_activate = client.atom("_NET_ACTIVE_WINDOW");
-        free(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        XcbReply<xcb_input_xi_query_version_reply_t>(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
         struct {
             xcb_input_event_mask_t head;
             std::uint32_t bits;
@@ -229,7 +230,7 @@ public:
         xcb_input_xi_select_events(c, client.root(), 1, &raw.head);
         const std::uint32_t notify = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(c, client.root(), XCB_CW_EVENT_MASK, &notify);
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        XcbReply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 
     [[nodiscard]] bool activatedAsOfPress(xcb_window_t window) {
